@@ -1,0 +1,15 @@
+// The one pair of UTF-8 <-> UTF-16 conversions. Text is UTF-16 inside the program;
+// UTF-8 appears only at files, resources and the network.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace nimbrel {
+
+// Ill-formed UTF-8 sequences become U+FFFD; never fails.
+std::wstring Utf8ToWide(std::string_view Text);
+// Unpaired surrogates become U+FFFD; never fails.
+std::string WideToUtf8(std::wstring_view Text);
+
+}  // namespace nimbrel

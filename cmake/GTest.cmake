@@ -1,0 +1,32 @@
+# GoogleTest from Debian's sources (/usr/src/googletest), built with the cross compiler.
+set(NIMBREL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${NIMBREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# nimbrel_test(name SOURCES ... LIBS ... [RESOURCES ...] [LABELS ...] [TIMEOUT s] [ISOLATED])
+# One test program, run by ctest under Wine. ISOLATED tests get a Wine prefix of their own
+# (they end processes, which would take the shared prefix's programs with them).
+function(nimbrel_test name)
+  cmake_parse_arguments(T "ISOLATED;MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  if(T_MAIN)
+    target_link_libraries(${name} PRIVATE nimbrel_options ${T_LIBS} GTest::gtest GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE nimbrel_options ${T_LIBS} GTest::gtest_main GTest::gmock)
+  endif()
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(T_ISOLATED)
+    add_test(NAME ${name}
+      COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-isolated.sh $<TARGET_FILE:${name}>)
+    list(APPEND T_LABELS isolated)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the screenshots need on a fresh Debian machine.
+# Idempotent: a second run only checks that the packages are there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build make
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+  libz-mingw-w64-dev googletest nlohmann-json3-dev
+  wine wine64 xvfb x11-utils xauth imagemagick
+  fonts-nanum fonts-dejavu-core
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The posix thread model gives std::thread and std::mutex with mingw-w64.
+if command -v update-alternatives >/dev/null && [ -e /usr/bin/x86_64-w64-mingw32-g++-posix ]; then
+  : # the toolchain file names the -posix compilers directly; no alternatives are changed
+fi

@@ -1,0 +1,60 @@
+# Sourced by the run, test and screenshot scripts: a throwaway Wine prefix with a wineserver that
+# stays up for the whole run, and a virtual display. Everything is removed again on exit.
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEARCH=win64
+
+nimbrel_cleanup_dirs=()
+nimbrel_cleanup_pids=()
+
+nimbrel_cleanup() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+  for pid in "${nimbrel_cleanup_pids[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
+  for dir in "${nimbrel_cleanup_dirs[@]}"; do rm -rf "$dir"; done
+}
+trap nimbrel_cleanup EXIT
+
+# nimbrel_start_display: an Xvfb of our own; DISPLAY points at it.
+nimbrel_start_display() {
+  local n=${NIMBREL_DISPLAY_NUMBER:-$((90 + RANDOM % 400))}
+  while [ -e "/tmp/.X${n}-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  nimbrel_cleanup_pids+=($!)
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "Xvfb did not start on $DISPLAY" >&2
+  return 1
+}
+
+# nimbrel_start_prefix: a new prefix under /tmp, booted once, its wineserver kept alive.
+nimbrel_start_prefix() {
+  WINEPREFIX=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
+  export WINEPREFIX
+  nimbrel_cleanup_dirs+=("$WINEPREFIX")
+  wineserver -p
+  wineboot -i >/dev/null 2>&1
+  nimbrel_font_links
+}
+
+# Wine's dialog fonts fall back to host fonts for scripts they lack: Korean, Japanese and
+# Chinese through Nanum/Noto, the rest through DejaVu.
+nimbrel_font_links() {
+  local reg=$WINEPREFIX/fontlink.reg
+  local link='"NanumGothic.ttf,NanumGothic"'
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+    for face in "Tahoma" "Segoe UI" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
+      printf '"%s"=hex(7):%s\r\n' "$face" "$(printf 'NanumGothic.ttf,NanumGothic\0DejaVuSans.ttf,DejaVu Sans\0\0' | iconv -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')"
+    done
+  } > "$reg"
+  : "$link"
+  wine regedit /S "$reg" >/dev/null 2>&1 || true
+}
