@@ -1,0 +1,102 @@
+// The hand-over to the main thread: where the function runs, what comes back, and waits that
+// keep serving hand-overs.
+#include "base/sync.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "base/handle.h"
+
+namespace nimbrel {
+namespace {
+
+// A worker thread with a kernel handle, so that the main thread can wait for it.
+template <typename F>
+TOwnedHandle StartWorker(F& Body) {
+  auto Entry = [](void* Param) -> DWORD {
+    (*static_cast<F*>(Param))();
+    return 0;
+  };
+  return TOwnedHandle(::CreateThread(nullptr, 0, Entry, &Body, 0, nullptr));
+}
+
+class SyncTest : public testing::Test {
+ protected:
+  void SetUp() override { InitMainThread(); }
+};
+
+TEST_F(SyncTest, RunsOnTheMainThreadAndRaisesItsExceptionOnTheCaller) {
+  EXPECT_TRUE(IsMainThread());
+  std::atomic<bool> RanOnMain{false};
+  std::atomic<bool> CallerIsMain{true};
+  std::string Caught;
+  auto Body = [&] {
+    CallerIsMain = IsMainThread();
+    Synchronize([&] { RanOnMain = IsMainThread(); });
+    try {
+      Synchronize([] { throw std::runtime_error("from main"); });
+    } catch (const std::runtime_error& Error) {
+      Caught = Error.what();
+    }
+  };
+  TOwnedHandle Worker = StartWorker(Body);
+  ASSERT_TRUE(Worker);
+  ASSERT_EQ(WaitServingMainThread(Worker.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_FALSE(CallerIsMain);
+  EXPECT_TRUE(RanOnMain);
+  EXPECT_EQ(Caught, "from main");
+}
+
+TEST_F(SyncTest, OnTheMainThreadRunsAtOnceAndThrowsDirectly) {
+  int Calls = 0;
+  Synchronize([&] { ++Calls; });
+  EXPECT_EQ(Calls, 1);
+  EXPECT_THROW(Synchronize([] { throw std::logic_error("x"); }), std::logic_error);
+}
+
+TEST_F(SyncTest, IsMainThreadIsFalseElsewhere) {
+  bool OnWorker = true;
+  std::thread([&] { OnWorker = IsMainThread(); }).join();
+  EXPECT_FALSE(OnWorker);
+}
+
+TEST_F(SyncTest, WaitServingMainThreadTimesOutAndServesManyHandOvers) {
+  TOwnedHandle Never(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const ULONGLONG Start = ::GetTickCount64();
+  EXPECT_EQ(WaitServingMainThread(Never.get(), 100), static_cast<unsigned long>(WAIT_TIMEOUT));
+  EXPECT_GE(::GetTickCount64() - Start, 90u);
+
+  // Several workers hand over at once while the main thread waits for the last of them.
+  std::atomic<int> Served{0};
+  auto Body = [&] {
+    for (int I = 0; I < 50; ++I) Synchronize([&] { ++Served; });
+  };
+  TOwnedHandle Workers[4] = {StartWorker(Body), StartWorker(Body), StartWorker(Body), StartWorker(Body)};
+  for (TOwnedHandle& Worker : Workers) {
+    ASSERT_EQ(WaitServingMainThread(Worker.get(), 10000), WAIT_OBJECT_0);
+  }
+  EXPECT_EQ(Served, 200);
+}
+
+TEST_F(SyncTest, AMessageLoopServesHandOvers) {
+  const DWORD MainId = ::GetCurrentThreadId();
+  std::atomic<bool> RanOnMain{false};
+  auto Body = [&] {
+    Synchronize([&] { RanOnMain = IsMainThread(); });
+    ::PostThreadMessageW(MainId, WM_QUIT, 0, 0);
+  };
+  TOwnedHandle Worker = StartWorker(Body);
+  MSG Message;
+  while (::GetMessageW(&Message, nullptr, 0, 0) > 0) ::DispatchMessageW(&Message);
+  EXPECT_TRUE(RanOnMain);
+  EXPECT_EQ(::WaitForSingleObject(Worker.get(), 10000), WAIT_OBJECT_0);
+}
+
+}  // namespace
+}  // namespace nimbrel
