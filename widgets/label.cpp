@@ -1,0 +1,247 @@
+// Plain and mark-up labels.
+#include "widgets/label.h"
+
+#include <algorithm>
+#include <cwctype>
+
+namespace nimbrel {
+
+TLabel::TLabel(TComponent* Owner, TControl* Parent, std::wstring Name) : TControl(Owner, Parent, std::move(Name)) {
+  SetHasCaption(true);
+  CreateHandle(L"STATIC", WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX);
+}
+
+void TLabel::SetAlignment(TTextAlign Alignment) {
+  FAlignment = Alignment;
+  Invalidate();
+}
+
+void TLabel::SetVerticalCenter(bool Center) {
+  FVerticalCenter = Center;
+  Invalidate();
+}
+
+void TLabel::SetFontColor(COLORREF Color) {
+  FFontColor = Color;
+  Invalidate();
+}
+
+void TLabel::Paint(HDC Dc, const RECT& Client) {
+  FillBackground(Dc, Client);
+  const std::wstring Text = Caption();
+  if (Text.empty()) return;
+  TSaveDc Saved(Dc);
+  ::SelectObject(Dc, FontHandle());
+  ::SetBkMode(Dc, TRANSPARENT);
+  ::SetTextColor(Dc, FFontColor);
+  UINT Format = DT_WORDBREAK | DT_NOPREFIX;
+  Format |= FAlignment == TTextAlign::Center ? DT_CENTER : FAlignment == TTextAlign::Right ? DT_RIGHT : DT_LEFT;
+  if (RightToLeftReading()) Format |= DT_RTLREADING;
+  RECT Target = Client;
+  if (FVerticalCenter) {
+    RECT Measure = Client;
+    ::DrawTextW(Dc, Text.c_str(), static_cast<int>(Text.size()), &Measure, Format | DT_CALCRECT);
+    const int Height = Measure.bottom - Measure.top;
+    Target.top = Client.top + std::max(0, static_cast<int>((Client.bottom - Client.top - Height) / 2));
+  }
+  ::DrawTextW(Dc, Text.c_str(), static_cast<int>(Text.size()), &Target, Format);
+}
+
+namespace {
+
+struct TNamedColor {
+  const wchar_t* Name;
+  COLORREF Color;
+};
+
+constexpr TNamedColor NamedColors[] = {
+    {L"clBlack", RGB(0, 0, 0)},       {L"clGray", RGB(128, 128, 128)},  {L"clSilver", RGB(192, 192, 192)},
+    {L"clWhite", RGB(255, 255, 255)}, {L"clRed", RGB(255, 0, 0)},       {L"clGreen", RGB(0, 128, 0)},
+    {L"clBlue", RGB(0, 0, 255)},      {L"clNavy", RGB(0, 0, 128)},      {L"clMaroon", RGB(128, 0, 0)},
+    {L"clPurple", RGB(128, 0, 128)},  {L"clTeal", RGB(0, 128, 128)},    {L"clOlive", RGB(128, 128, 0)},
+    {L"clLime", RGB(0, 255, 0)},      {L"clYellow", RGB(255, 255, 0)},  {L"clFuchsia", RGB(255, 0, 255)},
+    {L"clAqua", RGB(0, 255, 255)},
+};
+
+std::optional<COLORREF> ParseColor(const std::wstring& Text) {
+  for (const TNamedColor& Named : NamedColors) {
+    if (::lstrcmpiW(Named.Name, Text.c_str()) == 0) return Named.Color;
+  }
+  if (Text.size() == 7 && (Text[0] == L'$' || Text[0] == L'#') &&
+      std::all_of(Text.begin() + 1, Text.end(), [](wchar_t C) { return std::iswxdigit(C) != 0; })) {
+    const unsigned long Value = std::wcstoul(Text.c_str() + 1, nullptr, 16);
+    if (Text[0] == L'$') return static_cast<COLORREF>(Value);  // $BBGGRR, as COLORREF
+    return RGB((Value >> 16) & 0xFF, (Value >> 8) & 0xFF, Value & 0xFF);
+  }
+  return std::nullopt;
+}
+
+bool EqualsNoCase(const std::wstring& A, const wchar_t* B) { return ::lstrcmpiW(A.c_str(), B) == 0; }
+
+}  // namespace
+
+std::wstring TMarkup::PlainText() const {
+  std::wstring Text;
+  for (const TMarkupRun& Run : Runs) {
+    if (Run.LineBreak && !Text.empty()) Text += L"\r\n";
+    Text += Run.Text;
+  }
+  return Text;
+}
+
+TMarkup ParseMarkup(const std::wstring& Text) {
+  TMarkup Result;
+  int Bold = 0, Italic = 0, Underline = 0;
+  std::vector<COLORREF> Colors;
+  bool PendingBreak = false;
+  std::wstring Pending;
+
+  auto Flush = [&] {
+    if (Pending.empty()) return;
+    TMarkupRun Run;
+    Run.Text = std::move(Pending);
+    Run.Bold = Bold > 0;
+    Run.Italic = Italic > 0;
+    Run.Underline = Underline > 0;
+    if (!Colors.empty()) Run.Color = Colors.back();
+    Run.LineBreak = PendingBreak;
+    PendingBreak = false;
+    Result.Runs.push_back(std::move(Run));
+    Pending.clear();
+  };
+
+  size_t Pos = 0;
+  while (Pos < Text.size()) {
+    const wchar_t C = Text[Pos];
+    if (C == L'\r' || C == L'\n') {
+      Flush();
+      PendingBreak = true;
+      Pos += (C == L'\r' && Pos + 1 < Text.size() && Text[Pos + 1] == L'\n') ? 2 : 1;
+      continue;
+    }
+    if (C == L'<') {
+      const size_t Close = Text.find(L'>', Pos + 1);
+      if (Close != std::wstring::npos) {
+        const std::wstring Tag = Text.substr(Pos + 1, Close - Pos - 1);
+        const bool Closing = !Tag.empty() && Tag[0] == L'/';
+        const std::wstring Name = Closing ? Tag.substr(1) : Tag;
+        bool Known = true;
+        if (EqualsNoCase(Name, L"B") || EqualsNoCase(Name, L"I") || EqualsNoCase(Name, L"U")) {
+          Flush();
+          int& Counter = EqualsNoCase(Name, L"B") ? Bold : EqualsNoCase(Name, L"I") ? Italic : Underline;
+          Counter = Closing ? std::max(0, Counter - 1) : Counter + 1;
+        } else if (EqualsNoCase(Name, L"C")) {
+          Flush();
+          if (!Closing) Result.Centered = true;
+        } else if (EqualsNoCase(Name, L"BR") && !Closing) {
+          Flush();
+          PendingBreak = true;
+        } else if (Closing && EqualsNoCase(Name, L"FC")) {
+          Flush();
+          if (!Colors.empty()) Colors.pop_back();
+        } else if (!Closing && Name.size() > 3 && ::CompareStringOrdinal(Name.c_str(), 3, L"FC:", 3, TRUE) == CSTR_EQUAL) {
+          const std::optional<COLORREF> Color = ParseColor(Name.substr(3));
+          if (Color) {
+            Flush();
+            Colors.push_back(*Color);
+          } else {
+            Known = false;
+          }
+        } else {
+          Known = false;
+        }
+        if (Known) {
+          Pos = Close + 1;
+          continue;
+        }
+      }
+    }
+    Pending += C;
+    ++Pos;
+  }
+  Flush();
+  return Result;
+}
+
+TMarkupLabel::TMarkupLabel(TComponent* Owner, TControl* Parent, std::wstring Name)
+    : TLabel(Owner, Parent, std::move(Name)) {}
+
+void TMarkupLabel::SetCaption(const std::wstring& Caption) {
+  FMarkupText = Caption;
+  FMarkup = ParseMarkup(Caption);
+  TControl::SetCaption(FMarkup.PlainText());
+}
+
+void TMarkupLabel::Paint(HDC Dc, const RECT& Client) {
+  FillBackground(Dc, Client);
+  if (FMarkup.Runs.empty()) return;
+
+  // Split the runs into lines, measure each piece with its own font, then draw line by line.
+  HFONT Base = FontHandle();
+  LOGFONTW BaseLog{};
+  ::GetObjectW(Base, sizeof(BaseLog), &BaseLog);
+  struct TPiece {
+    const TMarkupRun* Run;
+    HFONT Font;
+    SIZE Size;
+  };
+  std::vector<TOwnedFont> Fonts;
+  auto FontFor = [&](const TMarkupRun& Run) -> HFONT {
+    if (!Run.Bold && !Run.Italic && !Run.Underline) return Base;
+    LOGFONTW Log = BaseLog;
+    if (Run.Bold) Log.lfWeight = FW_BOLD;
+    Log.lfItalic = Run.Italic ? TRUE : FALSE;
+    Log.lfUnderline = Run.Underline ? TRUE : FALSE;
+    Fonts.emplace_back(::CreateFontIndirectW(&Log));
+    return Fonts.back().get();
+  };
+
+  std::vector<std::vector<TPiece>> Lines(1);
+  for (const TMarkupRun& Run : FMarkup.Runs) {
+    if (Run.LineBreak) Lines.emplace_back();
+    HFONT Font = FontFor(Run);
+    TSelectObject Selected(Dc, Font);
+    SIZE Size{};
+    ::GetTextExtentPoint32W(Dc, Run.Text.c_str(), static_cast<int>(Run.Text.size()), &Size);
+    Lines.back().push_back({&Run, Font, Size});
+  }
+
+  int TotalHeight = 0;
+  for (const auto& Line : Lines) {
+    int Height = 0;
+    for (const TPiece& Piece : Line) Height = std::max(Height, static_cast<int>(Piece.Size.cy));
+    TotalHeight += Height;
+  }
+  int Y = Client.top;
+  if (FVerticalCenter) Y += std::max(0, static_cast<int>((Client.bottom - Client.top - TotalHeight) / 2));
+  TSaveDc Saved(Dc);
+  ::SetBkMode(Dc, TRANSPARENT);
+  const bool Rtl = RightToLeftReading();
+  for (const auto& Line : Lines) {
+    int Width = 0, Height = 0;
+    for (const TPiece& Piece : Line) {
+      Width += Piece.Size.cx;
+      Height = std::max(Height, static_cast<int>(Piece.Size.cy));
+    }
+    int X = Client.left;
+    if (FMarkup.Centered || FAlignment == TTextAlign::Center) {
+      X = Client.left + (Client.right - Client.left - Width) / 2;
+    } else if (FAlignment == TTextAlign::Right || Rtl) {
+      X = Client.right - Width;
+    }
+    // Right-to-left text runs from the right edge of the line: pieces are laid out mirrored.
+    int Cursor = Rtl ? X + Width : X;
+    for (const TPiece& Piece : Line) {
+      ::SelectObject(Dc, Piece.Font);
+      ::SetTextColor(Dc, Piece.Run->Color.value_or(FFontColor));
+      RECT Box{Rtl ? Cursor - Piece.Size.cx : Cursor, Y, 0, Y + Height};
+      Box.right = Box.left + Piece.Size.cx;
+      ::DrawTextW(Dc, Piece.Run->Text.c_str(), static_cast<int>(Piece.Run->Text.size()), &Box,
+                  DT_SINGLELINE | DT_BOTTOM | DT_NOPREFIX | (Rtl ? DT_RTLREADING : 0));
+      Cursor += Rtl ? -Piece.Size.cx : Piece.Size.cx;
+    }
+    Y += Height;
+  }
+}
+
+}  // namespace nimbrel
