@@ -1,0 +1,76 @@
+// Telling UTF-8 text from other bytes by its byte-order mark or its first non-ASCII sequence.
+#include <ios>
+#include <vector>
+
+#include "base/text.h"
+
+namespace nimbrel {
+namespace {
+
+constexpr std::streamoff MaxSample = 16384;
+
+bool IsContinuation(unsigned char Byte) { return Byte >= 0x80 && Byte <= 0xBF; }
+
+// The range of the byte after Lead and how many continuation bytes follow that one, as in
+// Unicode's table of well-formed UTF-8 byte sequences; false for a byte that starts none.
+bool SecondByteRange(unsigned char Lead, unsigned char& Low, unsigned char& High, int& Further) {
+  Low = 0x80;
+  High = 0xBF;
+  if (Lead >= 0xC2 && Lead <= 0xDF) {
+    Further = 0;
+  } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+    Further = 1;
+    if (Lead == 0xE0) Low = 0xA0;
+    if (Lead == 0xED) High = 0x9F;
+  } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+    Further = 2;
+    if (Lead == 0xF0) Low = 0x90;
+    if (Lead == 0xF4) High = 0x8F;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DetectUtf8Sample(std::string_view Sample) {
+  if (Sample.size() >= 3 && Sample.substr(0, 3) == "\xEF\xBB\xBF") return true;
+  size_t I = 0;
+  while (I < Sample.size() && static_cast<unsigned char>(Sample[I]) < 0x80) ++I;
+  if (I == Sample.size()) return false;
+
+  unsigned char Low = 0;
+  unsigned char High = 0;
+  int Further = 0;
+  if (!SecondByteRange(static_cast<unsigned char>(Sample[I]), Low, High, Further)) return false;
+  if (++I >= Sample.size()) return false;
+  const auto Second = static_cast<unsigned char>(Sample[I]);
+  if (Second < Low || Second > High) return false;
+  for (int N = 0; N < Further; ++N) {
+    if (++I >= Sample.size() || !IsContinuation(static_cast<unsigned char>(Sample[I]))) return false;
+  }
+  // The sequence must end here: one more continuation byte would make it ill-formed.
+  return ++I >= Sample.size() || !IsContinuation(static_cast<unsigned char>(Sample[I]));
+}
+
+bool DetectUtf8(std::istream& Stream, int32_t MaxCount) {
+  const std::streampos Position = Stream.tellg();
+  if (Position == std::streampos(-1)) return false;
+  Stream.seekg(0, std::ios::end);
+  const std::streampos End = Stream.tellg();
+  Stream.seekg(Position);
+  std::streamoff Count = End - Position;
+  if (Count > MaxSample) Count = MaxSample;
+  if (Count <= 0) return false;
+  if (MaxCount >= 0 && MaxCount < Count) Count = MaxCount;
+
+  std::vector<char> Sample(static_cast<size_t>(Count));
+  Stream.read(Sample.data(), Count);
+  if (Stream.gcount() != Count) throw std::ios_base::failure("DetectUtf8: the stream ended before its announced size");
+  Stream.clear();
+  Stream.seekg(0);
+  return DetectUtf8Sample(std::string_view(Sample.data(), Sample.size()));
+}
+
+}  // namespace nimbrel
