@@ -9,7 +9,7 @@ packages=(
   libz-mingw-w64-dev googletest nlohmann-json3-dev
   wine wine64 xvfb x11-utils xauth imagemagick
   fonts-nanum fonts-dejavu-core
-  python3
+  python3 bc
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "widgets/application.h"
 #include "widgets/dpi.h"
@@ -33,6 +34,16 @@ LPCWSTR PlainClass() {
 }
 
 }  // namespace
+
+WORD ControlIdOf(const std::wstring& Name) noexcept {
+  // FNV-1a folded into 0x1000..0xEFFF, clear of IDOK-style small numbers and of 0xFFFF.
+  std::uint32_t Hash = 2166136261u;
+  for (wchar_t C : Name) {
+    Hash ^= static_cast<std::uint16_t>(C);
+    Hash *= 16777619u;
+  }
+  return static_cast<WORD>(0x1000 + Hash % 0xE000);
+}
 
 void SetRightToLeftReading(bool RightToLeft) noexcept { GRightToLeft = RightToLeft; }
 bool RightToLeftReading() noexcept { return GRightToLeft; }
@@ -64,7 +75,9 @@ void TControl::CreateHandle(LPCWSTR ClassName, DWORD Style, DWORD ExStyle) {
   FHandle = ::CreateWindowExW(ExStyle, ClassName != nullptr ? ClassName : PlainClass(), L"", Style,
                               ScaleForDpi(FBounds.Left, ParentDpi), ScaleForDpi(FBounds.Top, ParentDpi),
                               ScaleForDpi(FBounds.Width, ParentDpi), ScaleForDpi(FBounds.Height, ParentDpi),
-                              ParentWindow, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+                              ParentWindow,
+                              Child ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(ControlIdOf(Name()))) : nullptr,
+                              ::GetModuleHandleW(nullptr), nullptr);
   if (FHandle == nullptr) return;
   FPaintsItself = ClassName == nullptr;
   ::SetPropW(FHandle, ControlProperty, this);

@@ -39,6 +39,10 @@ using TNotifyEvent = std::function<void(class TComponent* Sender)>;
 void SetRightToLeftReading(bool RightToLeft) noexcept;
 bool RightToLeftReading() noexcept;
 
+// The window ID of a child control: a fixed number made from its name, so that tools and UI
+// automation (which reports it as the automation id) can find a control across runs.
+WORD ControlIdOf(const std::wstring& Name) noexcept;
+
 class TControl : public TComponent {
  public:
   TControl(TComponent* Owner, TControl* Parent, std::wstring Name);

@@ -1,0 +1,45 @@
+// Endpoint addresses.
+#include "net/endpoints.h"
+
+#include "base/utf.h"
+
+#ifndef NIMBREL_SERVICE_URL
+#error "NIMBREL_SERVICE_URL must be defined by the build"
+#endif
+#ifndef NIMBREL_LINK_URL
+#error "NIMBREL_LINK_URL must be defined by the build"
+#endif
+
+namespace nimbrel {
+
+std::wstring ServiceBaseUrl() {
+  std::wstring Url = Utf8ToWide(NIMBREL_SERVICE_URL);
+  if (Url.empty() || Url.back() != L'/') Url += L'/';
+  return Url;
+}
+
+std::wstring LinkBaseUrl() {
+  std::wstring Url = Utf8ToWide(NIMBREL_LINK_URL);
+  while (!Url.empty() && Url.back() == L'/') Url.pop_back();
+  return Url;
+}
+
+std::wstring InitCheckUrl() { return ServiceBaseUrl() + L"api.init.php"; }
+
+std::wstring ReportUrl() { return ServiceBaseUrl() + L"report.php"; }
+
+std::wstring ReportPageUrl(const std::wstring& Key) { return ServiceBaseUrl() + L"?report=" + Key; }
+
+std::wstring EntryPageUrl(const std::wstring& From, const std::wstring& Target) {
+  std::wstring Source = From;
+  for (wchar_t& C : Source) {
+    if (C >= L'A' && C <= L'Z') C = static_cast<wchar_t>(C - L'A' + L'a');
+  }
+  const size_t Cut = Target.find_last_of(L"\\:");
+  const std::wstring FileName = Cut == std::wstring::npos ? Target : Target.substr(Cut + 1);
+  return ServiceBaseUrl() + L"entry/" + Source + L"/" + FileName;
+}
+
+std::wstring HomeLinkUrl() { return LinkBaseUrl() + L"/nimbrel"; }
+
+}  // namespace nimbrel

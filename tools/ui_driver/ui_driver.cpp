@@ -1,0 +1,127 @@
+// Drives a running Nimbrel from outside, as a user or UI automation would: waits for the main
+// window, presses controls by name (BM_CLICK to the child with that control id), captures the
+// window to a BMP file and closes it.
+//
+//   ui_driver wait [ms]          wait for the main window (default 20000 ms); exit 1 on time-out
+//   ui_driver click NAME         press the control called NAME (BtnHome, BtnAutorun, ...)
+//   ui_driver sleep MS           let the program paint
+//   ui_driver capture FILE.bmp   the window, frame included, as it is on the screen
+//   ui_driver close              close the window
+// Several commands can follow each other in one call.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "base/handle.h"
+#include "widgets/control.h"
+
+namespace {
+
+using namespace nimbrel;
+
+constexpr wchar_t MainClass[] = L"TFrmNimbrel";
+
+HWND FindMain() { return ::FindWindowW(MainClass, nullptr); }
+
+HWND FindControl(HWND Main, WORD Id) {
+  struct TSearch {
+    WORD Id;
+    HWND Found;
+  } Search{Id, nullptr};
+  ::EnumChildWindows(
+      Main,
+      [](HWND Window, LPARAM Data) -> BOOL {
+        auto* S = reinterpret_cast<TSearch*>(Data);
+        if (::GetDlgCtrlID(Window) == S->Id) {
+          S->Found = Window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&Search));
+  return Search.Found;
+}
+
+bool Capture(HWND Window, const wchar_t* FileName) {
+  RECT Rect;
+  ::GetWindowRect(Window, &Rect);
+  const int Width = Rect.right - Rect.left;
+  const int Height = Rect.bottom - Rect.top;
+  TWindowDc Screen(nullptr);
+  TOwnedDc Memory(::CreateCompatibleDC(Screen.get()));
+  BITMAPINFO Info{};
+  Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
+  Info.bmiHeader.biWidth = Width;
+  Info.bmiHeader.biHeight = Height;
+  Info.bmiHeader.biPlanes = 1;
+  Info.bmiHeader.biBitCount = 24;
+  Info.bmiHeader.biCompression = BI_RGB;
+  void* Bits = nullptr;
+  TOwnedBitmap Bitmap(::CreateDIBSection(Screen.get(), &Info, DIB_RGB_COLORS, &Bits, nullptr, 0));
+  if (!Memory || !Bitmap) return false;
+  {
+    TSelectObject Selected(Memory.get(), Bitmap.get());
+    ::BitBlt(Memory.get(), 0, 0, Width, Height, Screen.get(), Rect.left, Rect.top, SRCCOPY);
+  }
+  ::GdiFlush();
+  const DWORD Stride = ((static_cast<DWORD>(Width) * 3 + 3) / 4) * 4;
+  const DWORD ImageSize = Stride * static_cast<DWORD>(Height);
+  BITMAPFILEHEADER File{};
+  File.bfType = 0x4D42;
+  File.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  File.bfSize = File.bfOffBits + ImageSize;
+  Info.bmiHeader.biSizeImage = ImageSize;
+  TOwnedHandle Out(::CreateFileW(FileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!Out) return false;
+  DWORD Written = 0;
+  return ::WriteFile(Out.get(), &File, sizeof(File), &Written, nullptr) &&
+         ::WriteFile(Out.get(), &Info.bmiHeader, sizeof(Info.bmiHeader), &Written, nullptr) &&
+         ::WriteFile(Out.get(), Bits, ImageSize, &Written, nullptr);
+}
+
+}  // namespace
+
+int wmain(int Argc, wchar_t** Argv) {
+  std::vector<std::wstring> Args(Argv + 1, Argv + Argc);
+  for (size_t I = 0; I < Args.size(); ++I) {
+    const std::wstring& Command = Args[I];
+    auto Next = [&]() -> std::wstring { return I + 1 < Args.size() ? Args[++I] : std::wstring(); };
+    if (Command == L"wait") {
+      const std::wstring Limit = I + 1 < Args.size() && iswdigit(Args[I + 1][0]) ? Next() : L"20000";
+      const DWORD Until = ::GetTickCount() + static_cast<DWORD>(std::wcstoul(Limit.c_str(), nullptr, 10));
+      while (FindMain() == nullptr || !::IsWindowVisible(FindMain())) {
+        if (static_cast<LONG>(::GetTickCount() - Until) > 0) {
+          std::fwprintf(stderr, L"ui_driver: no main window\n");
+          return 1;
+        }
+        ::Sleep(100);
+      }
+    } else if (Command == L"click") {
+      const std::wstring Name = Next();
+      HWND Control = FindControl(FindMain(), ControlIdOf(Name));
+      if (Control == nullptr) {
+        std::fwprintf(stderr, L"ui_driver: no control %ls\n", Name.c_str());
+        return 1;
+      }
+      ::SendMessageW(Control, BM_CLICK, 0, 0);
+    } else if (Command == L"sleep") {
+      ::Sleep(static_cast<DWORD>(std::wcstoul(Next().c_str(), nullptr, 10)));
+    } else if (Command == L"capture") {
+      const std::wstring File = Next();
+      HWND Main = FindMain();
+      if (Main == nullptr || !Capture(Main, File.c_str())) {
+        std::fwprintf(stderr, L"ui_driver: capture failed\n");
+        return 1;
+      }
+    } else if (Command == L"close") {
+      if (HWND Main = FindMain()) ::PostMessageW(Main, WM_CLOSE, 0, 0);
+    } else {
+      std::fwprintf(stderr, L"ui_driver: unknown command %ls\n", Command.c_str());
+      return 2;
+    }
+  }
+  return 0;
+}
