@@ -1,0 +1,107 @@
+// What the file system tells about a program file: existence, version strings and its icon.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+#include "base/ascii.h"
+#include "base/paths.h"
+
+namespace nimbrel {
+namespace {
+
+// The decimal integer of Text (an optional sign, blanks around it allowed), or Default.
+int ParseInteger(const std::wstring& Text, int Default) {
+  const std::wstring Trimmed = TrimBlanks(Text);
+  const bool Negative = !Trimmed.empty() && Trimmed[0] == L'-';
+  size_t I = !Trimmed.empty() && (Trimmed[0] == L'-' || Trimmed[0] == L'+') ? 1 : 0;
+  if (I == Trimmed.size()) return Default;
+  long long Value = 0;
+  for (; I < Trimmed.size(); ++I) {
+    if (Trimmed[I] < L'0' || Trimmed[I] > L'9') return Default;
+    Value = Value * 10 + (Trimmed[I] - L'0');
+    if (Value > 1LL + INT_MAX) return Default;
+  }
+  if (Negative) Value = -Value;
+  return Value > INT_MAX ? Default : static_cast<int>(Value);
+}
+
+}  // namespace
+
+bool FileExists(const std::wstring& FileName) {
+  const DWORD Attributes = ::GetFileAttributesW(FileName.c_str());
+  return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::wstring>& Keys,
+                          std::map<std::wstring, std::wstring>& Values) {
+  if (!FileExists(FileName)) return 0;
+  DWORD Handle = 0;
+  const DWORD Size = ::GetFileVersionInfoSizeW(FileName.c_str(), &Handle);
+  if (Size == 0) return 0;
+  std::vector<uint8_t> Buffer(Size);
+  if (!::GetFileVersionInfoW(FileName.c_str(), 0, Size, Buffer.data())) return 0;
+
+  void* Translation = nullptr;
+  UINT Length = 0;
+  if (!::VerQueryValueW(Buffer.data(), L"\\VarFileInfo\\Translation\\", &Translation, &Length) ||
+      Translation == nullptr || Length < 2 * sizeof(WORD)) {
+    return 0;
+  }
+  const WORD* Pair = static_cast<const WORD*>(Translation);
+  wchar_t Block[32];
+  std::swprintf(Block, std::size(Block), L"\\StringFileInfo\\%04X%04X\\", Pair[0], Pair[1]);
+
+  for (const std::wstring& Key : Keys) {
+    void* Text = nullptr;
+    UINT Chars = 0;
+    if (::VerQueryValueW(Buffer.data(), (Block + Key).c_str(), &Text, &Chars) && Text != nullptr) {
+      const auto* Begin = static_cast<const wchar_t*>(Text);
+      Values[Key] = std::wstring(Begin, ::wcsnlen(Begin, Chars));
+    }
+  }
+  return static_cast<int>(Values.size());
+}
+
+int GetFileIconIndex(std::map<std::wstring, int>& Cache, TIconCollection& Images, const std::wstring& Location,
+                     int DefaultIndex) {
+  try {
+    std::wstring Cleaned;
+    for (wchar_t C : Location) {
+      if (C != L'"') Cleaned += C;
+    }
+    Cleaned = TrimBlanks(Cleaned);
+    if (Cleaned.empty()) return DefaultIndex;
+
+    std::wstring File = Cleaned;
+    int Number = 0;
+    const size_t Comma = Cleaned.find(L',');
+    if (Comma != std::wstring::npos) {
+      File = TrimBlanks(Cleaned.substr(0, Comma));
+      Number = ParseInteger(Cleaned.substr(Comma + 1), DefaultIndex);
+    }
+
+    const auto Cached = Cache.find(Cleaned);
+    if (Cached != Cache.end()) return Cached->second;
+    if (!FileExists(File)) return 0;
+
+    // ExtractAssociatedIconW may write a path of up to MAX_PATH characters back into the buffer.
+    std::vector<wchar_t> Path(std::max<size_t>(File.size(), MAX_PATH) + 1, L'\0');
+    File.copy(Path.data(), File.size());
+    WORD Index = static_cast<WORD>(Number);
+    TOwnedIcon Icon(::ExtractAssociatedIconW(nullptr, Path.data(), &Index));
+    if (!Icon) return 0;
+    const int Added = Images.Add(std::move(Icon), Cleaned);
+    Cache[Cleaned] = Added;
+    Images.Changed();
+    return Added;
+  } catch (...) {
+    return DefaultIndex;
+  }
+}
+
+}  // namespace nimbrel

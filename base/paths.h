@@ -1,0 +1,71 @@
+// Paths of programs as Windows stores them: special folders, folder placeholders such as
+// "%ProgramFiles%", command lines, version strings and file icons. Text in, text out: none of
+// these report errors.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/icon_collection.h"
+
+namespace nimbrel {
+
+// The folder of a CSIDL value without a trailing backslash; empty when the shell does not
+// answer S_OK.
+std::wstring GetSpecialFolder(int Csidl);
+
+// Whether FileName names an existing file (not a folder).
+bool FileExists(const std::wstring& FileName);
+
+// One folder placeholder: its name with the percent signs, and its folder (empty when the
+// folder could not be determined).
+struct TPathVariable {
+  std::wstring Name;
+  std::wstring Folder;
+};
+
+// The nine placeholders in the order in which they are tried, built by InitPathVariables at
+// start-up and unchanged afterwards (empty before). Readable from any thread after start-up.
+const std::vector<TPathVariable>& PathVariables();
+// Builds PathVariables from the special folders of this machine. Main thread, at start-up,
+// before any worker runs.
+void InitPathVariables();
+// The table for a machine whose native processor is 64-bit (or not), with folders from Folder.
+std::vector<TPathVariable> BuildPathVariables(bool Native64, const std::function<std::wstring(int Csidl)>& Folder);
+
+// A leading placeholder followed by "\" replaced by its folder (ASCII case ignored); otherwise
+// the text unchanged.
+std::wstring ExpandPathVars(const std::wstring& Text);
+std::wstring ExpandPathVars(const std::wstring& Text, const std::vector<TPathVariable>& Table);
+// A leading folder followed by "\" replaced by its placeholder (ASCII case ignored); otherwise
+// the path unchanged. Placeholders whose folder is unknown are skipped.
+std::wstring ContractPathVars(const std::wstring& Path);
+std::wstring ContractPathVars(const std::wstring& Path, const std::vector<TPathVariable>& Table);
+
+struct TCommandLineParts {
+  std::wstring Path;
+  std::wstring Arguments;
+};
+// Splits a command line into program path and arguments: a quoted path, else up to the first
+// executable extension (.EXE .BAT .COM .CMD .MSI, the earliest anywhere), else the first blank.
+TCommandLineParts SplitCommandLine(const std::wstring& CommandLine);
+// The file an autostart command runs or loads: the library for rundll32.exe, placeholders
+// expanded, doubled backslashes made single (except a leading "\\" of a network path).
+std::wstring ExtractCommandPath(const std::wstring& CommandLine);
+
+// Adds each of Keys found in the file's version strings (first translation only) to Values,
+// replacing an entry already there, and returns the number of entries in Values afterwards;
+// 0, with Values untouched, when the file or its version resource cannot be read. Main thread.
+int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::wstring>& Keys,
+                          std::map<std::wstring, std::wstring>& Values);
+
+// The image index for an icon location ("file" or "file,number", quotes and outer blanks
+// ignored). Each location's icon is extracted once, appended to Images and cached in Cache.
+// DefaultIndex for an empty location or an icon that could not be stored; 0 (not cached) for a
+// missing file or a file that gives no icon. Main thread.
+int GetFileIconIndex(std::map<std::wstring, int>& Cache, TIconCollection& Images, const std::wstring& Location,
+                     int DefaultIndex);
+
+}  // namespace nimbrel
