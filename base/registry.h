@@ -80,7 +80,7 @@ std::wstring ReadStringDef(HKEY Key, const std::wstring& Name, const std::wstrin
 // after each change; changes that come while it waits or calls back are reported as one call.
 // It ends at once when the key cannot be opened. Destroying it stops it and waits for its end
 // (serving hand-overs when on the main thread); a callback that has not started when Terminate
-// is called on the main thread does not run.
+// is called on the main thread does not run. Proc must not destroy its own watcher.
 class TRegistryWatcher {
  public:
   TRegistryWatcher(HKEY RootKey, std::wstring Key, std::function<void()> Proc, bool WatchSub);

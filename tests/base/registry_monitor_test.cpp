@@ -50,7 +50,7 @@ class RegistryMonitorTest : public testing::Test {
   void TearDown() override { RemoveTestKey(); }
 
   // Gives a fresh watcher time to arm its notification before the test changes anything.
-  static void LetArm() { ::Sleep(100); }
+  static void LetArm() { ::Sleep(250); }
 
   const std::wstring Key = TestKeyPath;
   const std::wstring Sub = TestKeyPath + L"\\Sub";
