@@ -1,2 +1,23 @@
+// Program entry: start-up, the single-instance guard, the main window and its message loop.
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+#include "app/frm_nimbrel.h"
+#include "app/single_instance.h"
+#include "app/startup.h"
+#include "widgets/application.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  using namespace nimbrel;
+  InitializeModules();
+
+  TOwnedHandle Mutex;  // lives until the process ends
+  if (!AcquireSingleInstance(InstanceMutexName, Mutex)) return 0;
+
+  try {
+    TFrmNimbrel Window(nullptr);
+    Application().Run(Window);
+  } catch (...) {
+    Application().HandleException(std::current_exception());
+  }
+  return 0;
+}

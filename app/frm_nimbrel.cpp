@@ -1,0 +1,215 @@
+// The main window.
+#include "app/frm_nimbrel.h"
+
+#include <stdexcept>
+
+#include <chrono>
+#include <random>
+
+#include "app/translate.h"
+#include "base/utf.h"
+#include "bundle/install_page.h"
+#include "clean/shell_open.h"
+#include "net/endpoints.h"
+#include "startup/autorun_page.h"
+#include "theme/theme_helper.h"
+#include "widgets/application.h"
+
+namespace nimbrel {
+
+namespace {
+
+constexpr int DesignWidth = 464;
+constexpr int DesignHeight = 417;
+
+// Header buttons and the logo, in card order; the logo's index opens the home link.
+constexpr const wchar_t* PageSenders[] = {L"BtnHome", L"BtnAutorun", L"BtnInstall", L"ImgLogo"};
+constexpr int LogoIndex = 3;
+
+int PageIndexOf(const TComponent* Sender) {
+  if (Sender == nullptr) return -1;
+  for (int I = 0; I < static_cast<int>(std::size(PageSenders)); ++I) {
+    if (::lstrcmpiW(Sender->Name().c_str(), PageSenders[I]) == 0) return I;
+  }
+  return -1;
+}
+
+// Seeded once from the clock when the process starts.
+std::mt19937& TipRandom() {
+  static std::mt19937 Random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  return Random;
+}
+
+}  // namespace
+
+TFrmNimbrel::TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun)
+    : TForm(Owner, L"FrmNimbrel", MainWindowClass, DesignWidth, DesignHeight, TBorderStyle::Single),
+      FCleanRun(CleanRun ? std::move(CleanRun) : std::make_unique<TCleanRun>()) {
+  SetColor(RGB(255, 255, 255));
+  SetFont(TFontSpec{L"Segoe UI", 12, false, false});
+  SetCaption(L"님브렐");
+  CreateControls();
+  FormCreate();
+}
+
+TFrmNimbrel::~TFrmNimbrel() {
+  // The worker must be done with what this window owns before it goes.
+  FCleanRun->WaitForWorker();
+}
+
+void TFrmNimbrel::CreateControls() {
+  PnlMain = Create<TCardPanel>(this, L"PnlMain", 8);
+  PnlMain->SetBounds(0, 50, DesignWidth, DesignHeight - 50);
+  PnlCleaner = PnlMain->AddCard(L"PnlCleaner");
+  PnlAutorun = PnlMain->AddCard(L"PnlAutorun");
+  PnlInstall = PnlMain->AddCard(L"PnlInstall");
+
+  PnlHead = Create<TPanel>(this, L"PnlHead");
+  PnlHead->SetBounds(0, 0, DesignWidth, 50);
+
+  PnlLogo = Create<TPanel>(PnlHead, L"PnlLogo");
+  PnlLogo->SetBounds(DesignWidth - 120, 0, 120, 50);
+  ImgLogo = Create<TPaintBox>(PnlLogo, L"ImgLogo");
+  ImgLogo->SetBounds(3, 0, 112, 50);
+  ImgLogo->SetCursor(IDC_HAND);
+  ImgLogo->OnPaint = DrawLogo;
+
+  BtnHead = Create<TStyledToolBar>(PnlHead, L"BtnHead");
+  BtnHead->SetBounds(10, 10, DesignWidth - 120 - 20, 30);
+  BtnHead->SetButtonSize(70, 30);
+  BtnHead->SetIndent(10);
+  BtnHome = BtnHead->AddButton(L"BtnHome", L"처음화면");
+  BtnAutorun = BtnHead->AddButton(L"BtnAutorun", L"자동실행");
+  BtnInstall = BtnHead->AddButton(L"BtnInstall", L"강제설치");
+  BtnHead->SetStyle(L"Orvanta", L"Primary", L"Header", 4);
+  BtnHead->SetPressed(BtnHome);
+
+  LblTitle = Create<TLabel>(PnlCleaner, L"LblTitle");
+  LblTitle->SetBounds(0, 40, 450, 81);
+  LblTitle->SetFont(TFontSpec{L"Tahoma", 59, false, true});
+  LblTitle->SetAlignment(TTextAlign::Center);
+  LblTitle->SetCaption(L"님브렐");
+
+  LblContent = Create<TMarkupLabel>(PnlCleaner, L"LblContent");
+  LblContent->SetBounds(2, 172, 449, 33);
+  LblContent->SetVerticalCenter(true);
+
+  BtnStart = Create<TStyledButton>(PnlCleaner, L"BtnStart");
+  BtnStart->SetBounds(142, 264, 162, 68);
+  BtnStart->SetCaption(L"실행하기");
+  BtnStart->SetCornerRadius(6);
+  BtnStart->SetStyleFamily(L"Orvanta");
+  BtnStart->SetStyleClass(L"Primary");
+  BtnStart->SetStyleAppearance(L"Outline");
+
+  Indicator = Create<TActivityIndicator>(PnlCleaner, L"Indicator");
+  Indicator->SetBounds(207, 282, 32, 32);
+  // The spinner sits over the button's centre.
+  ::SetWindowPos(Indicator->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+  for (TStyledButton* Button : BtnHead->Buttons()) {
+    Button->OnClick = [this](TComponent* Sender) { BtnHomeClick(Sender); };
+  }
+  ImgLogo->OnClick = [this](TComponent* Sender) { BtnHomeClick(Sender); };
+  BtnStart->OnClick = [this](TComponent* Sender) { BtnStartClick(Sender); };
+}
+
+void TFrmNimbrel::FormCreate() {
+  TranslateForm(this);
+  AttachTheme(*this);
+
+  SetFont(DesktopFont());  // controls with the parent's font follow; the title keeps its own
+
+  Indicator->SetVisible(false);
+  PnlMain->SetActiveCardIndex(0);
+
+  Application().SetTitle(Caption());
+
+  static constexpr const wchar_t* Tips[] = {
+      L"윈도우 필수 프로그램만 남기고 <B>종료</B>합니다.",
+      L"프로그램은 종료만 되며, <B>삭제</B>하지 않습니다.",
+  };
+  const std::wstring Tip = Translate(Tips[std::bernoulli_distribution(0.5)(TipRandom()) ? 1 : 0]);
+  LblContent->SetCaption(L"<C><FC:clGray>" + Tip + L"</FC></C>");
+
+  ProcessList = std::make_shared<TProcessList>();
+
+  LoadListResource(FileWhite, L"file_white");
+  LoadListResource(NameWhite, L"name_white");
+  LoadListResource(NameBlack, L"name_black");
+
+  // The start-up check with the web service plugs in here.
+}
+
+void TFrmNimbrel::FormDestroy() {
+  FCleanRun->WaitForWorker();
+}
+
+void TFrmNimbrel::BtnHomeClick(TComponent* Sender) {
+  const int Index = PageIndexOf(Sender);
+  if (Index == PnlMain->ActiveCardIndex()) return;  // the shown page is not loaded again
+
+  if (auto* Button = dynamic_cast<TStyledButton*>(Sender); Button != nullptr && Button->Parent() == BtnHead) {
+    BtnHead->SetPressed(Button);
+    PnlMain->SetActiveCardIndex(Index);
+    Application().ProcessMessages();  // the new card paints before its page loads
+  }
+
+  switch (Index) {
+    case 1:
+      if (FrmAutorun == nullptr) {
+        FrmAutorun = Create<TFrmAutorun>(PnlAutorun);
+        FrmAutorun->FFileWhite = &FileWhite;
+        FrmAutorun->FNameWhite = &NameWhite;
+        FrmAutorun->FNameBlack = &NameBlack;
+      }
+      FrmAutorun->LoadAutorun();
+      break;
+    case 2:
+      if (FrmInstall == nullptr) {
+        FrmInstall = Create<TFrmInstall>(PnlInstall);
+        FrmInstall->FNameBlack = &NameBlack;
+      }
+      FrmInstall->LoadInstall();
+      break;
+    case LogoIndex:
+      ShellOpen(HomeLinkUrl());
+      break;
+    default:
+      break;
+  }
+}
+
+void TFrmNimbrel::BtnStartClick(TComponent* /*Sender*/) {
+  if (FCleanRun->State() != TCleanState::Idle) return;
+
+  BtnStart->SetCaption(L"");
+  BtnStart->SetEnabled(false);
+  Indicator->SetVisible(true);
+  Indicator->SetAnimate(true);
+
+  const TCleanStart Started =
+      FCleanRun->Start(FileWhite, ProcessList, [this](const std::wstring& Key) { CleanFinished(Key); });
+  if (Started.Status == TCleanStartStatus::Started || Started.Status == TCleanStartStatus::NotIdle) return;
+
+  // Nothing was started: the button is usable again and the user learns why.
+  ShowCleanIdle();
+  std::wstring Message = Translate(L"오류가 발생했습니다.");
+  if (!Started.Error.FileName.empty()) Message += L"\r\n\r\n" + Started.Error.FileName;
+  if (!Started.Error.Reason.empty()) Message += L"\r\n" + Started.Error.Reason;
+  throw std::runtime_error(WideToUtf8(Message));
+}
+
+void TFrmNimbrel::ShowCleanIdle() {
+  Indicator->SetAnimate(false);
+  Indicator->SetVisible(false);
+  BtnStart->SetCaption(Translate(L"실행하기"));
+  BtnStart->SetEnabled(true);
+}
+
+void TFrmNimbrel::CleanFinished(const std::wstring& Key) {
+  if (!Key.empty()) ShellOpen(ReportPageUrl(Key));
+  Close();
+}
+
+}  // namespace nimbrel

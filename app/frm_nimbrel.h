@@ -1,0 +1,75 @@
+// The main window: header bar with three page buttons and the logo, and the card panel with the
+// home card (Clean button) and the Startup and Bundle pages.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "clean/clean_run.h"
+#include "clean/process_table.h"
+#include "clean/protection_list.h"
+#include "widgets/button.h"
+#include "widgets/form.h"
+#include "widgets/label.h"
+#include "widgets/misc.h"
+
+namespace nimbrel {
+
+class TFrmAutorun;
+class TFrmInstall;
+
+// The window class name, for tools and tests that look for the window.
+inline constexpr wchar_t MainWindowClass[] = L"TFrmNimbrel";
+
+class TFrmNimbrel : public TForm {
+ public:
+  // CleanRun: how the Clean button cleans; nullptr for the real clean.
+  explicit TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun = nullptr);
+  ~TFrmNimbrel() override;
+
+  // A header button or the logo was clicked.
+  void BtnHomeClick(TComponent* Sender);
+  // The Clean button was clicked.
+  void BtnStartClick(TComponent* Sender);
+
+  TCardPanel* PnlMain = nullptr;
+  TPanel* PnlCleaner = nullptr;
+  TPanel* PnlAutorun = nullptr;
+  TPanel* PnlInstall = nullptr;
+  TPanel* PnlHead = nullptr;
+  TStyledToolBar* BtnHead = nullptr;
+  TStyledButton* BtnHome = nullptr;
+  TStyledButton* BtnAutorun = nullptr;
+  TStyledButton* BtnInstall = nullptr;
+  TPanel* PnlLogo = nullptr;
+  TPaintBox* ImgLogo = nullptr;
+  TLabel* LblTitle = nullptr;
+  TMarkupLabel* LblContent = nullptr;
+  TStyledButton* BtnStart = nullptr;
+  TActivityIndicator* Indicator = nullptr;
+  TFrmAutorun* FrmAutorun = nullptr;
+  TFrmInstall* FrmInstall = nullptr;
+  TStringList FileWhite;
+  TStringList NameWhite;
+  TStringList NameBlack;
+  // The clean's picture of the running processes; shared with the clean's worker.
+  std::shared_ptr<TProcessList> ProcessList;
+
+  [[nodiscard]] const TCleanRun& CleanRun() const noexcept { return *FCleanRun; }
+
+ protected:
+  void FormDestroy() override;
+
+ private:
+  void CreateControls();
+  void FormCreate();
+  void CleanFinished(const std::wstring& Key);
+  void ShowCleanIdle();
+
+  std::unique_ptr<TCleanRun> FCleanRun;
+};
+
+// Draws the brand mark into Client.
+void DrawLogo(HDC Dc, const RECT& Client, UINT Dpi);
+
+}  // namespace nimbrel

@@ -1,0 +1,21 @@
+// Module start-up, in the order later steps rely on.
+#include "app/startup.h"
+
+#include "app/translate.h"
+#include "base/paths.h"
+#include "base/sync.h"
+#include "clean/privileges.h"
+#include "theme/orvanta_style.h"
+
+namespace nimbrel {
+
+void InitializeModules() {
+  InitMainThread();
+  InitPathVariables();
+  // The lock of the shared Task Scheduler connection comes with the Startup page.
+  LoadTranslation();
+  RegisterOrvantaStyle();
+  EnableStartupPrivileges();
+}
+
+}  // namespace nimbrel

@@ -1,0 +1,237 @@
+// The main window, driven through its child windows as a screen reader or a user would.
+#include "app/frm_nimbrel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <vector>
+
+#include "base/sync.h"
+#include "bundle/install_page.h"
+#include "startup/autorun_page.h"
+#include "widgets/application.h"
+
+namespace nimbrel {
+namespace {
+
+std::vector<std::wstring>& ShownErrors() {
+  static std::vector<std::wstring> Errors;
+  return Errors;
+}
+
+class TWindowEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    InitMainThread();
+    Application().SetErrorSink([](const std::wstring& Message) { ShownErrors().push_back(Message); });
+  }
+};
+[[maybe_unused]] auto* const Environment = ::testing::AddGlobalTestEnvironment(new TWindowEnvironment);
+
+void Pump(DWORD Milliseconds = 50) {
+  const DWORD Until = ::GetTickCount() + Milliseconds;
+  do {
+    Application().ProcessMessages();
+    ::Sleep(5);
+  } while (static_cast<LONG>(::GetTickCount() - Until) < 0);
+}
+
+// Presses a control the way UI automation does.
+void Press(const TControl* Control) { ::SendMessageW(Control->Handle(), BM_CLICK, 0, 0); }
+
+// A clean whose worker steps are given by the test.
+std::unique_ptr<TCleanRun> CleanWith(std::vector<std::wstring> Files, TCleanSteps Steps) {
+  return std::make_unique<TCleanRun>(std::move(Files), std::move(Steps));
+}
+
+std::unique_ptr<TCleanRun> CleanNeverCalled() {
+  return CleanWith({}, [](TCleanJobData&) -> std::wstring {
+    ADD_FAILURE() << "no clean was expected";
+    return {};
+  });
+}
+
+class FrmNimbrelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ShownErrors().clear(); }
+};
+
+TEST_F(FrmNimbrelTest, ClientAreaIsTheDesignedSizeAtTheWindowsDpi) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  RECT Client;
+  ::GetClientRect(Window.Handle(), &Client);
+  EXPECT_EQ(Client.right, Window.Scale(464));
+  EXPECT_EQ(Client.bottom, Window.Scale(417));
+  const LONG_PTR Style = ::GetWindowLongPtrW(Window.Handle(), GWL_STYLE);
+  EXPECT_FALSE(Style & WS_THICKFRAME) << "fixed border";
+  EXPECT_FALSE(Style & WS_MAXIMIZEBOX);
+  EXPECT_TRUE(Style & WS_MINIMIZEBOX);
+  EXPECT_TRUE(Style & WS_SYSMENU);
+}
+
+TEST_F(FrmNimbrelTest, StartsOnTheHomeCardWithTheListsLoaded) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 0);
+  EXPECT_TRUE(Window.BtnHome->Down());
+  EXPECT_FALSE(Window.BtnAutorun->Down());
+  EXPECT_FALSE(Window.Indicator->Visible());
+  EXPECT_TRUE(Window.BtnStart->Enabled());
+  EXPECT_EQ(Window.FrmAutorun, nullptr);
+  EXPECT_EQ(Window.FrmInstall, nullptr);
+  EXPECT_FALSE(Window.FileWhite.empty());
+  EXPECT_FALSE(Window.NameWhite.empty());
+  EXPECT_FALSE(Window.NameBlack.empty());
+  ASSERT_NE(Window.ProcessList, nullptr);
+  EXPECT_TRUE(Window.ProcessList->empty());
+  const std::wstring Tip = Window.LblContent->Caption();
+  EXPECT_EQ(Tip.rfind(L"<C><FC:clGray>", 0), 0u) << "centred and grey";
+}
+
+TEST_F(FrmNimbrelTest, EveryControlIsAWindowThatCarriesItsCaption) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  for (const TControl* Control : {static_cast<const TControl*>(Window.BtnHome), static_cast<const TControl*>(Window.BtnAutorun),
+                                  static_cast<const TControl*>(Window.BtnInstall), static_cast<const TControl*>(Window.BtnStart),
+                                  static_cast<const TControl*>(Window.LblTitle)}) {
+    ASSERT_NE(Control->Handle(), nullptr);
+    wchar_t Text[64] = {};
+    ::GetWindowTextW(Control->Handle(), Text, 64);
+    EXPECT_EQ(std::wstring(Text), Control->Caption());
+    EXPECT_FALSE(std::wstring(Text).empty());
+    EXPECT_EQ(::GetDlgCtrlID(Control->Handle()), ControlIdOf(Control->Name()));
+  }
+  // The tip's window text is the tip without its mark-up.
+  wchar_t Tip[256] = {};
+  ::GetWindowTextW(Window.LblContent->Handle(), Tip, 256);
+  EXPECT_EQ(std::wstring(Tip).find(L'<'), std::wstring::npos);
+}
+
+TEST_F(FrmNimbrelTest, PagesAreMadeOnceAndLoadedOnEveryVisit) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  Press(Window.BtnAutorun);
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 1);
+  EXPECT_TRUE(Window.BtnAutorun->Down());
+  EXPECT_FALSE(Window.BtnHome->Down());
+  ASSERT_NE(Window.FrmAutorun, nullptr);
+  TFrmAutorun* Frame = Window.FrmAutorun;
+  EXPECT_EQ(Frame->LoadCount(), 1);
+  EXPECT_EQ(Frame->FFileWhite, &Window.FileWhite);
+  EXPECT_EQ(Frame->FNameWhite, &Window.NameWhite);
+  EXPECT_EQ(Frame->FNameBlack, &Window.NameBlack);
+  EXPECT_EQ(Frame->Parent(), Window.PnlAutorun);
+
+  Press(Window.BtnAutorun);  // the pressed button does nothing
+  EXPECT_EQ(Frame->LoadCount(), 1);
+
+  Press(Window.BtnInstall);
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 2);
+  ASSERT_NE(Window.FrmInstall, nullptr);
+  EXPECT_EQ(Window.FrmInstall->LoadCount(), 1);
+  EXPECT_EQ(Window.FrmInstall->FNameBlack, &Window.NameBlack);
+
+  Press(Window.BtnHome);
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 0);
+  Press(Window.BtnAutorun);
+  EXPECT_EQ(Window.FrmAutorun, Frame) << "made once";
+  EXPECT_EQ(Frame->LoadCount(), 2) << "loaded on every visit";
+
+  // Exactly one card shows.
+  int Shown = 0;
+  for (const TPanel* Card : Window.PnlMain->Cards()) Shown += Card->Visible() ? 1 : 0;
+  EXPECT_EQ(Shown, 1);
+}
+
+TEST_F(FrmNimbrelTest, TheLogoNeverChangesTheCard) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  Press(Window.BtnInstall);
+  Window.BtnHomeClick(Window.ImgLogo);
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 2);
+  EXPECT_TRUE(Window.BtnInstall->Down());
+  EXPECT_EQ(Window.FrmInstall->LoadCount(), 1);
+}
+
+TEST_F(FrmNimbrelTest, TheKeyboardReachesAndPressesTheButtons) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  Window.Show();
+  ::SetForegroundWindow(Window.Handle());
+  ::SetFocus(Window.BtnAutorun->Handle());
+  Pump();
+  // Space presses the focused button (the button's own keyboard handling).
+  ::SendMessageW(Window.BtnAutorun->Handle(), WM_KEYDOWN, VK_SPACE, 0);
+  ::SendMessageW(Window.BtnAutorun->Handle(), WM_KEYUP, VK_SPACE, 0xC0000000);
+  Pump();
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 1);
+  // Tab moves the focus on to another button.
+  const DWORD TabStops = static_cast<DWORD>(::GetWindowLongPtrW(Window.BtnStart->Handle(), GWL_STYLE)) & WS_TABSTOP;
+  EXPECT_NE(TabStops, 0u);
+  EXPECT_NE(::GetNextDlgTabItem(Window.Handle(), Window.BtnHome->Handle(), FALSE), nullptr);
+  Window.Close();
+  Pump();
+}
+
+TEST_F(FrmNimbrelTest, AnUnreadableExceptionFileShowsTheErrorAndLeavesTheButtonIdle) {
+  const std::filesystem::path File = std::filesystem::temp_directory_path() / L"NimbrelLockedNoClean.txt";
+  TOwnedHandle Locked(::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(Locked);
+  bool Ran = false;
+  TFrmNimbrel Window(nullptr, CleanWith({File.wstring()}, [&Ran](TCleanJobData&) {
+                       Ran = true;
+                       return std::wstring();
+                     }));
+  const size_t Rows = Window.FileWhite.size();
+  const std::wstring Caption = Window.BtnStart->Caption();
+
+  Press(Window.BtnStart);
+  Pump(300);
+  EXPECT_FALSE(Ran);
+  ASSERT_EQ(ShownErrors().size(), 1u);
+  EXPECT_NE(ShownErrors()[0].find(File.wstring()), std::wstring::npos) << "the message names the file";
+  EXPECT_TRUE(Window.BtnStart->Enabled());
+  EXPECT_EQ(Window.BtnStart->Caption(), Caption);
+  EXPECT_FALSE(Window.Indicator->Visible());
+  EXPECT_EQ(Window.FileWhite.size(), Rows) << "nothing appended";
+  EXPECT_EQ(Window.CleanRun().State(), TCleanState::Idle);
+
+  Locked.reset();
+  ::DeleteFileW(File.c_str());
+}
+
+TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
+  const std::filesystem::path File = std::filesystem::temp_directory_path() / L"NimbrelNoClean.txt";
+  {
+    TOwnedHandle Out(::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD Written = 0;
+    ::WriteFile(Out.get(), "notepad.exe*\r\n", 14, &Written, nullptr);
+  }
+  TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<int> Runs{0};
+  std::vector<std::wstring> SeenRows;
+  TFrmNimbrel Window(nullptr, CleanWith({File.wstring()}, [&](TCleanJobData& Data) {
+                       ++Runs;
+                       SeenRows = Data.FileWhite;
+                       ::WaitForSingleObject(Release.get(), 10000);
+                       return std::wstring();
+                     }));
+  Window.Show();
+  Press(Window.BtnStart);
+  Pump(200);
+  // Running: captionless, disabled, spinning; a second press does nothing.
+  EXPECT_TRUE(Window.BtnStart->Caption().empty());
+  EXPECT_FALSE(Window.BtnStart->Enabled());
+  EXPECT_TRUE(Window.Indicator->Visible());
+  EXPECT_TRUE(Window.Indicator->Animate());
+  Window.BtnStartClick(Window.BtnStart);
+  Press(Window.BtnStart);
+  EXPECT_EQ(Window.FileWhite.back(), L"notepad.exe*");
+
+  ::SetEvent(Release.get());
+  for (int I = 0; I < 200 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+  EXPECT_FALSE(::IsWindow(Window.Handle())) << "the finished clean closes the window";
+  EXPECT_EQ(Runs.load(), 1);
+  ASSERT_FALSE(SeenRows.empty());
+  EXPECT_EQ(SeenRows.back(), L"notepad.exe*");
+  ::DeleteFileW(File.c_str());
+}
+
+}  // namespace
+}  // namespace nimbrel
