@@ -45,6 +45,8 @@ class TChildProcess {
   [[nodiscard]] bool Running() const;
   // Waits up to Milliseconds for the process to end; true when it has.
   bool WaitEnded(DWORD Milliseconds) const;
+  // Lets go of the process: an ended process's object lasts while a handle to it is open.
+  void Release() { FProcess.reset(); }
   // Waits until the process has made its first top-level window; false after Milliseconds.
   bool WaitWindow(DWORD Milliseconds) const;
 

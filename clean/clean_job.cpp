@@ -1,0 +1,106 @@
+// The clean job's steps and its worker thread.
+#include "clean/clean_job.h"
+
+#include "base/sync.h"
+#include "clean/clean_report.h"
+#include "clean/memory_purge.h"
+
+namespace nimbrel {
+
+bool ShouldMarkProcess(bool IsOwnProcess, bool IsProtected, std::optional<bool> IsCritical) {
+  return !IsOwnProcess && !IsProtected && IsCritical != true;
+}
+
+void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId, const TCriticalQuery& IsCritical) {
+  for (auto& Info : List) {
+    if (Info.State != StateListed) continue;
+    const bool Own = Info.ProcessID == OwnProcessId;
+    const bool Protected = !Own && MatchesList(FileWhite, Info.FileName, true);
+    const std::optional<bool> Critical = (Own || Protected) ? std::nullopt : IsCritical(Info.ProcessID);
+    if (ShouldMarkProcess(Own, Protected, Critical)) Info.State = StateMarked;
+  }
+}
+
+void EndMarkedProcesses(TProcessList& List, const std::function<void(DWORD)>& End) {
+  for (const auto& Info : List)
+    if (Info.State == StateMarked) End(Info.ProcessID);
+}
+
+void WaitForMarkedProcesses(TProcessList& List, const std::function<void(DWORD)>& Sleep,
+                            const std::function<bool(DWORD)>& Exists) {
+  for (int Round = 0; Round < WaitRounds; ++Round) {
+    Sleep(WaitRoundMilliseconds);
+    for (auto& Info : List)
+      if (Info.State == StateMarked && !Exists(Info.ProcessID)) Info.State = StateEnded;
+  }
+}
+
+std::wstring RunCleanSteps(TCleanJobData& Data) {
+  if (!Data.Processes) Data.Processes = std::make_shared<TProcessList>();
+  TProcessList& List = *Data.Processes;
+  CollectProcesses(List);
+  MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(), IsCriticalProcess);
+  EndMarkedProcesses(List, EndProcess);
+  WaitForMarkedProcesses(List, [](DWORD Milliseconds) { ::Sleep(Milliseconds); }, ProcessExists);
+  try {
+    PurgeMemory(CleanPurgeMode);
+  } catch (...) {
+    // A failed purge does not stop the clean.
+  }
+  return BuildAndSendReport(Data);
+}
+
+TCleanJob::TCleanJob(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps)
+    : FData(std::move(Data)), FFinish(std::move(Finish)), FSteps(std::move(Steps)) {}
+
+std::shared_ptr<TCleanJob> TCleanJob::Start(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps) {
+  auto Job = std::make_shared<TCleanJob>(std::move(Data), std::move(Finish), std::move(Steps));
+  // The worker holds a reference of its own until it ends.
+  auto* WorkerReference = new std::shared_ptr<TCleanJob>(Job);
+  Job->FThread.reset(::CreateThread(nullptr, 0, ThreadProc, WorkerReference, 0, nullptr));
+  if (!Job->FThread) {
+    const DWORD Error = ::GetLastError();
+    delete WorkerReference;
+    ::SetLastError(Error);
+    return nullptr;
+  }
+  return Job;
+}
+
+DWORD WINAPI TCleanJob::ThreadProc(void* Parameter) {
+  std::unique_ptr<std::shared_ptr<TCleanJob>> Reference(static_cast<std::shared_ptr<TCleanJob>*>(Parameter));
+  (*Reference)->Run();
+  return 0;
+}
+
+void TCleanJob::Run() {
+  std::wstring Key;
+  try {
+    Key = FSteps(FData);
+  } catch (...) {
+    Key.clear();
+  }
+  try {
+    Synchronize([&] {
+      if (FAbandoned || !FFinish) return;
+      FInFinish = true;
+      try {
+        FFinish(Key);
+      } catch (...) {
+        FInFinish = false;
+        throw;
+      }
+      FInFinish = false;
+    });
+  } catch (...) {
+    // The finishing step failed on the main thread; the worker has nothing left to do.
+  }
+  FFinished = true;
+}
+
+bool TCleanJob::Wait(DWORD Milliseconds) {
+  if (FInFinish) return false;
+  return WaitServingMainThread(FThread.get(), Milliseconds) == WAIT_OBJECT_0;
+}
+
+}  // namespace nimbrel

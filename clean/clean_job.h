@@ -1,0 +1,90 @@
+// The clean's worker: every step as a function of its own, and the thread that runs them.
+// The worker reads only the copies in TCleanJobData, so the window's lists may change meanwhile.
+#pragma once
+
+#include "base/handle.h"
+#include "clean/process_table.h"
+#include "clean/protection_list.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace nimbrel {
+
+// What the worker works on; filled on the main thread when the clean starts.
+struct TCleanJobData {
+  TStringList FileWhite;             // copy of the window's file white list, exception rows included
+  std::int64_t OldAvailMemory = -1;  // available physical memory at the click
+  std::shared_ptr<TProcessList> Processes = std::make_shared<TProcessList>();  // written only by the worker
+};
+
+// Whether the marking pass marks a process: never the program itself, a process covered by the
+// white list or one that Windows marks critical. One whose criticality cannot be read is marked.
+bool ShouldMarkProcess(bool IsOwnProcess, bool IsProtected, std::optional<bool> IsCritical);
+
+using TCriticalQuery = std::function<std::optional<bool>(DWORD ProcessId)>;
+
+// Marking pass, in list order: listed entries that ShouldMarkProcess chooses get StateMarked.
+// IsCritical is asked only for processes that the other rules would mark.
+void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId, const TCriticalQuery& IsCritical);
+
+// Ending pass, in list order, without pausing: End for every marked entry.
+void EndMarkedProcesses(TProcessList& List, const std::function<void(DWORD ProcessId)>& End);
+
+inline constexpr int WaitRounds = 4;
+inline constexpr DWORD WaitRoundMilliseconds = 1000;
+
+// Exactly WaitRounds rounds, never fewer: each sleeps WaitRoundMilliseconds, then every entry
+// still marked that Exists denies becomes StateEnded. Entries still running stay marked.
+void WaitForMarkedProcesses(TProcessList& List, const std::function<void(DWORD Milliseconds)>& Sleep,
+                            const std::function<bool(DWORD ProcessId)>& Exists);
+
+// The worker's steps with the real system, on the calling thread: collect, mark, end, wait,
+// purge memory (its failures swallowed), build and send the report. Answers the report key,
+// empty when there is none.
+std::wstring RunCleanSteps(TCleanJobData& Data);
+
+using TCleanSteps = std::function<std::wstring(TCleanJobData& Data)>;
+// Main thread; receives the report key (empty when there is none).
+using TCleanFinish = std::function<void(const std::wstring& Key)>;
+
+// One clean job on a worker thread of its own. The job and its data are freed when both the
+// worker and the last holder on the main thread have let go of them.
+class TCleanJob : public std::enable_shared_from_this<TCleanJob> {
+ public:
+  // Main thread. Starts a worker that runs Steps on Data, then runs Finish with the key on the
+  // main thread (through Synchronize) and waits for it. An exception of Steps counts as an empty
+  // key. nullptr when no thread can be made (GetLastError tells why).
+  static std::shared_ptr<TCleanJob> Start(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps = RunCleanSteps);
+
+  // Main thread: Finish will not run (the window is going away).
+  void Abandon() noexcept { FAbandoned = true; }
+
+  // Main thread: waits for the worker while serving its hand-over; true when it has finished.
+  // Answers false at once when called from inside Finish, which the worker is waiting for.
+  bool Wait(DWORD Milliseconds);
+
+  [[nodiscard]] bool Finished() const noexcept { return FFinished; }
+
+  TCleanJob(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps);
+
+ private:
+  static DWORD WINAPI ThreadProc(void* Parameter);
+  void Run();
+
+  TCleanJobData FData;
+  TCleanFinish FFinish;
+  TCleanSteps FSteps;
+  TOwnedHandle FThread;
+  bool FAbandoned = false;    // main thread only
+  bool FInFinish = false;     // main thread only
+  std::atomic<bool> FFinished = false;
+};
+
+}  // namespace nimbrel

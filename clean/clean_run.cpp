@@ -1,0 +1,48 @@
+// TCleanRun: exception files, copies and the start of the worker.
+#include "clean/clean_run.h"
+
+#include "clean/memory_status.h"
+
+namespace nimbrel {
+
+TCleanRun::TCleanRun() : FDefaultFiles(true), FSteps(RunCleanSteps) {}
+
+TCleanRun::TCleanRun(std::vector<std::wstring> ExceptionFiles, TCleanSteps Steps)
+    : FExceptionFiles(std::move(ExceptionFiles)), FDefaultFiles(false), FSteps(std::move(Steps)) {}
+
+TCleanRun::~TCleanRun() { WaitForWorker(); }
+
+TCleanStart TCleanRun::Start(TStringList& FileWhite, std::shared_ptr<TProcessList> Processes, TCleanFinish Finish) {
+  if (FState != TCleanState::Idle) return {TCleanStartStatus::NotIdle, {}};
+
+  TCleanJobData Data;
+  Data.OldAvailMemory = GetAvailMemory();
+  TExceptionRows Exceptions = ReadExceptionFiles(FDefaultFiles ? ExceptionFilePaths() : FExceptionFiles);
+  if (Exceptions.Error) return {TCleanStartStatus::FileUnreadable, *Exceptions.Error};
+
+  Data.FileWhite = FileWhite;
+  Data.FileWhite.insert(Data.FileWhite.end(), Exceptions.Rows.begin(), Exceptions.Rows.end());
+  if (Processes) Data.Processes = std::move(Processes);
+
+  auto OnFinish = [this, Finish = std::move(Finish)](const std::wstring& Key) {
+    FState = TCleanState::Done;
+    if (Finish) Finish(Key);
+  };
+  FJob = TCleanJob::Start(std::move(Data), std::move(OnFinish), FSteps);
+  if (!FJob) {
+    const DWORD Code = ::GetLastError();
+    return {TCleanStartStatus::NoWorker, {L"", SystemErrorText(Code), Code}};
+  }
+  FileWhite.insert(FileWhite.end(), std::make_move_iterator(Exceptions.Rows.begin()),
+                   std::make_move_iterator(Exceptions.Rows.end()));
+  FState = TCleanState::Running;
+  return {TCleanStartStatus::Started, {}};
+}
+
+void TCleanRun::WaitForWorker() {
+  if (!FJob || FJob->Finished()) return;
+  FJob->Abandon();
+  FJob->Wait(INFINITE);
+}
+
+}  // namespace nimbrel

@@ -1,0 +1,61 @@
+// What the Clean button calls: starting one clean per program run, without any window code.
+// Main thread only.
+#pragma once
+
+#include "clean/clean_job.h"
+#include "clean/exception_files.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nimbrel {
+
+enum class TCleanState {
+  Idle,     // no clean yet, or the last start failed
+  Running,  // the worker runs
+  Done,     // the finishing step has been handed the key; there is no way back to idle
+};
+
+enum class TCleanStartStatus {
+  Started,         // the worker runs
+  NotIdle,         // a clean runs or has run: nothing happened
+  FileUnreadable,  // an exception file exists but could not be read: nothing appended or started
+  NoWorker,        // no worker thread could be made: nothing appended or started
+};
+
+struct TCleanStart {
+  TCleanStartStatus Status = TCleanStartStatus::Started;
+  TExceptionFileError Error;  // FileUnreadable: the file, the system's reason and code; NoWorker: reason and code
+};
+
+class TCleanRun {
+ public:
+  // The exception files of ExceptionFilePaths and the real worker steps.
+  TCleanRun();
+  // Given exception files and steps, for tests.
+  TCleanRun(std::vector<std::wstring> ExceptionFiles, TCleanSteps Steps);
+  ~TCleanRun();
+  TCleanRun(const TCleanRun&) = delete;
+  TCleanRun& operator=(const TCleanRun&) = delete;
+
+  // From Idle only. Notes the available memory, reads both exception files (all or nothing),
+  // starts the worker on a copy of FileWhite with their rows appended and on Processes, and
+  // then appends the same rows to FileWhite. Finish receives the report key on the main thread.
+  TCleanStart Start(TStringList& FileWhite, std::shared_ptr<TProcessList> Processes, TCleanFinish Finish);
+
+  [[nodiscard]] TCleanState State() const noexcept { return FState; }
+
+  // For the window going away while a clean runs: Finish is dropped and the call returns when
+  // the worker has finished. Returns at once when no worker runs or when called from Finish.
+  void WaitForWorker();
+
+ private:
+  std::vector<std::wstring> FExceptionFiles;
+  bool FDefaultFiles;
+  TCleanSteps FSteps;
+  TCleanState FState = TCleanState::Idle;
+  std::shared_ptr<TCleanJob> FJob;
+};
+
+}  // namespace nimbrel

@@ -1,0 +1,272 @@
+// The clean job's steps with injected system actions, its worker thread and TCleanRun.
+#include "clean/clean_job.h"
+#include "clean/clean_run.h"
+
+#include "base/sync.h"
+#include "tests/clean/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace nimbrel {
+namespace {
+
+using test::TTempFolder;
+using test::WriteFileBytes;
+
+TEST(ShouldMarkProcess, OnlyUnprotectedProcessesNotKnownToBeCritical) {
+  struct TCase {
+    bool Own, Protected;
+    std::optional<bool> Critical;
+    bool Marked;
+  } Cases[] = {
+      {false, false, false, true},         {false, false, std::nullopt, true}, {false, false, true, false},
+      {true, false, false, false},         {false, true, false, false},        {true, true, true, false},
+      {true, false, std::nullopt, false},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(ShouldMarkProcess(Case.Own, Case.Protected, Case.Critical), Case.Marked)
+        << Case.Own << Case.Protected << testing::PrintToString(Case.Critical);
+}
+
+TEST(MarkProcesses, SparesOwnProtectedAndCriticalProcesses) {
+  TTempFolder Folder;
+  const std::wstring Exceptions = Folder.File(L"NoClean.txt");
+  // UTF-16 BE with CR line ends and padding around the rows.
+  const std::wstring Text = L"  Notepad.EXE*\t\r%SystemRoot%\\Tools\\\r";
+  std::string Bytes = "\xFE\xFF";
+  for (wchar_t C : Text) Bytes += {static_cast<char>(C >> 8), static_cast<char>(C & 0xFF)};
+  ASSERT_TRUE(WriteFileBytes(Exceptions, Bytes));
+
+  TStringList FileWhite;
+  LoadListResource(FileWhite, L"file_white");
+  const TExceptionRows Rows = ReadExceptionFile(Exceptions);
+  ASSERT_FALSE(Rows.Error);
+  FileWhite.insert(FileWhite.end(), Rows.Rows.begin(), Rows.Rows.end());
+
+  TProcessList List{
+      {10, nullptr, L"C:\\Program Files\\Nimbrel\\Nimbrel.exe", StateListed},  // own process
+      {11, nullptr, L"C:\\Windows\\System32\\svchost.exe", StateListed},       // embedded name row
+      {12, nullptr, L"D:\\Editors\\notepad.exe", StateListed},                 // exception-file name row
+      {13, nullptr, L"System", StateListed},                                   // bare name
+      {14, nullptr, L"C:\\Users\\me\\game.exe", StateListed},
+      {15, nullptr, L"C:\\Vendor\\critical.exe", StateListed},
+      {16, nullptr, L"C:\\Vendor\\unknown.exe", StateListed},
+      {17, nullptr, L"C:\\Users\\me\\game.exe", StateEnded},  // not listed any more: left as it is
+  };
+  std::vector<DWORD> Asked;
+  MarkProcesses(List, FileWhite, 10, [&](DWORD Id) -> std::optional<bool> {
+    Asked.push_back(Id);
+    if (Id == 15) return true;
+    if (Id == 16) return std::nullopt;
+    return false;
+  });
+  const std::map<DWORD, int> Expected{{10, StateListed}, {11, StateListed}, {12, StateListed}, {13, StateListed},
+                                      {14, StateMarked}, {15, StateListed}, {16, StateMarked}, {17, StateEnded}};
+  for (const auto& Info : List) EXPECT_EQ(Info.State, Expected.at(Info.ProcessID)) << Info.ProcessID;
+  EXPECT_EQ(Asked, (std::vector<DWORD>{14, 15, 16}));
+}
+
+TEST(EndMarkedProcesses, EndsMarkedEntriesInListOrder) {
+  TProcessList List{{5, nullptr, L"a", StateMarked}, {6, nullptr, L"b", StateListed}, {7, nullptr, L"c", StateEnded},
+                    {8, nullptr, L"d", StateMarked}};
+  std::vector<DWORD> Ended;
+  EndMarkedProcesses(List, [&](DWORD Id) { Ended.push_back(Id); });
+  EXPECT_EQ(Ended, (std::vector<DWORD>{5, 8}));
+}
+
+TEST(WaitForMarkedProcesses, AlwaysFourRoundsOfOneSecond) {
+  // Id 1 is gone at once, id 2 after the second round, id 3 never ends, id 4 is not marked.
+  TProcessList List{{1, nullptr, L"a", StateMarked}, {2, nullptr, L"b", StateMarked}, {3, nullptr, L"c", StateMarked},
+                    {4, nullptr, L"d", StateListed}};
+  std::vector<std::string> Events;
+  int Round = 0;
+  WaitForMarkedProcesses(
+      List,
+      [&](DWORD Milliseconds) {
+        ++Round;
+        Events.push_back("sleep " + std::to_string(Milliseconds));
+      },
+      [&](DWORD Id) {
+        Events.push_back("exists " + std::to_string(Id));
+        return Id == 3 || (Id == 2 && Round < 2);
+      });
+  EXPECT_EQ(Events, (std::vector<std::string>{"sleep 1000", "exists 1", "exists 2", "exists 3", "sleep 1000",
+                                              "exists 2", "exists 3", "sleep 1000", "exists 3", "sleep 1000",
+                                              "exists 3"}));
+  EXPECT_EQ(List[0].State, StateEnded);
+  EXPECT_EQ(List[1].State, StateEnded);
+  EXPECT_EQ(List[2].State, StateMarked);
+  EXPECT_EQ(List[3].State, StateListed);
+
+  TProcessList Nothing;
+  int Sleeps = 0;
+  WaitForMarkedProcesses(Nothing, [&](DWORD) { ++Sleeps; }, [](DWORD) { return true; });
+  EXPECT_EQ(Sleeps, 4);
+}
+
+// Serves hand-overs until Done answers true or Milliseconds have passed.
+template <typename Pred>
+bool ServeUntil(Pred Done, DWORD Milliseconds) {
+  TOwnedHandle Never(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const DWORD Start = ::GetTickCount();
+  while (!Done()) {
+    if (::GetTickCount() - Start > Milliseconds) return false;
+    WaitServingMainThread(Never.get(), 20);
+  }
+  return true;
+}
+
+TEST(CleanJob, HandsTheKeyToTheMainThreadAndWorksOnItsCopy) {
+  TCleanJobData Data;
+  Data.FileWhite = {L"a.exe*"};
+  std::optional<std::wstring> Key;
+  bool OnMain = false;
+  TStringList Seen;
+  auto Job = TCleanJob::Start(
+      std::move(Data),
+      [&](const std::wstring& Got) {
+        Key = Got;
+        OnMain = IsMainThread();
+      },
+      [&](TCleanJobData& Worked) {
+        ::Sleep(100);
+        Seen = Worked.FileWhite;
+        Worked.Processes->push_back({1, nullptr, L"x", StateListed});
+        return std::wstring(L"KEY-1");
+      });
+  ASSERT_NE(Job, nullptr);
+  EXPECT_TRUE(Job->Wait(10000));
+  EXPECT_TRUE(Job->Finished());
+  EXPECT_EQ(Key, L"KEY-1");
+  EXPECT_TRUE(OnMain);
+  EXPECT_EQ(Seen, TStringList{L"a.exe*"});
+}
+
+TEST(CleanJob, AFailingStepGivesAnEmptyKeyAndAbandonSkipsTheFinish) {
+  std::optional<std::wstring> Key;
+  auto Failing = TCleanJob::Start({}, [&](const std::wstring& Got) { Key = Got; },
+                                  [](TCleanJobData&) -> std::wstring { throw std::runtime_error("step failed"); });
+  ASSERT_TRUE(Failing->Wait(10000));
+  EXPECT_EQ(Key, L"");
+
+  bool Called = false;
+  auto Abandoned = TCleanJob::Start({}, [&](const std::wstring&) { Called = true; }, [](TCleanJobData&) {
+    ::Sleep(200);
+    return std::wstring(L"K");
+  });
+  Abandoned->Abandon();
+  ASSERT_TRUE(Abandoned->Wait(10000));
+  EXPECT_FALSE(Called);
+}
+
+struct TRunFixture : testing::Test {
+  TTempFolder Folder;
+  std::wstring First = Folder.File(L"first.txt");
+  std::wstring Second = Folder.File(L"second.txt");
+  TStringList FileWhite{L"embedded.exe*"};
+  std::optional<TCleanJobData> Worked;  // what the steps saw
+  int StepRuns = 0;
+  std::optional<std::wstring> FinishedKey;
+
+  TCleanSteps Steps() {
+    return [this](TCleanJobData& Data) {
+      ++StepRuns;
+      Worked = Data;
+      return std::wstring(L"K");
+    };
+  }
+  TCleanFinish Finish() {
+    return [this](const std::wstring& Key) { FinishedKey = Key; };
+  }
+};
+
+TEST_F(TRunFixture, StartsOnceWithBothFilesAppended) {
+  ASSERT_TRUE(WriteFileBytes(First, "one.exe*\r\n\r\n"));
+  ASSERT_TRUE(WriteFileBytes(Second, "\xEF\xBB\xBFtwo.exe*\r\none.exe*"));
+  TCleanRun Run({First, Folder.File(L"absent.txt"), Second}, Steps());
+  EXPECT_EQ(Run.State(), TCleanState::Idle);
+  auto Processes = std::make_shared<TProcessList>();
+
+  const TCleanStart Started = Run.Start(FileWhite, Processes, Finish());
+  ASSERT_EQ(Started.Status, TCleanStartStatus::Started);
+  EXPECT_EQ(Run.State(), TCleanState::Running);
+  const TStringList Expected{L"embedded.exe*", L"one.exe*", L"", L"two.exe*", L"one.exe*"};
+  EXPECT_EQ(FileWhite, Expected);
+
+  // A second click while it runs starts nothing.
+  EXPECT_EQ(Run.Start(FileWhite, Processes, Finish()).Status, TCleanStartStatus::NotIdle);
+
+  ASSERT_TRUE(ServeUntil([&] { return FinishedKey.has_value(); }, 10000));
+  EXPECT_EQ(*FinishedKey, L"K");
+  EXPECT_EQ(Run.State(), TCleanState::Done);
+  ASSERT_TRUE(Worked);
+  EXPECT_EQ(Worked->FileWhite, Expected);
+  EXPECT_GT(Worked->OldAvailMemory, 0);
+  EXPECT_EQ(Worked->Processes, Processes);
+
+  // Nor after it has finished: one clean per run.
+  EXPECT_EQ(Run.Start(FileWhite, Processes, Finish()).Status, TCleanStartStatus::NotIdle);
+  EXPECT_EQ(FileWhite, Expected);
+  Run.WaitForWorker();
+  EXPECT_EQ(StepRuns, 1);
+}
+
+TEST_F(TRunFixture, UnreadableFileStartsNothingAndStaysIdle) {
+  ASSERT_TRUE(WriteFileBytes(First, "one.exe*\r\n"));
+  ASSERT_TRUE(WriteFileBytes(Second, "two.exe*\r\n"));
+  TCleanRun Run({First, Second}, Steps());
+  {
+    TOwnedHandle Lock(::CreateFileW(Second.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(Lock);
+    const TCleanStart Failed = Run.Start(FileWhite, nullptr, Finish());
+    EXPECT_EQ(Failed.Status, TCleanStartStatus::FileUnreadable);
+    EXPECT_EQ(Failed.Error.FileName, Second);
+    EXPECT_EQ(Failed.Error.Code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(Failed.Error.Reason.empty());
+    EXPECT_EQ(Run.State(), TCleanState::Idle);
+    EXPECT_EQ(FileWhite, TStringList{L"embedded.exe*"});
+  }
+  // Back at idle, the next click starts the clean.
+  ASSERT_EQ(Run.Start(FileWhite, nullptr, Finish()).Status, TCleanStartStatus::Started);
+  ASSERT_TRUE(ServeUntil([&] { return FinishedKey.has_value(); }, 10000));
+  EXPECT_EQ(FileWhite, (TStringList{L"embedded.exe*", L"one.exe*", L"two.exe*"}));
+  EXPECT_EQ(StepRuns, 1);
+}
+
+TEST_F(TRunFixture, WindowGoingAwayWaitsForTheWorkerWithoutFinishing) {
+  bool StepsDone = false;
+  std::weak_ptr<TProcessList> Table;
+  {
+    TCleanRun Run({}, [&](TCleanJobData& Data) {
+      ::Sleep(300);
+      Data.Processes->push_back({1, nullptr, L"x", StateListed});  // still alive for the worker
+      StepsDone = true;
+      return std::wstring(L"K");
+    });
+    auto Processes = std::make_shared<TProcessList>();
+    Table = Processes;
+    ASSERT_EQ(Run.Start(FileWhite, Processes, Finish()).Status, TCleanStartStatus::Started);
+  }  // the window frees its table and the run while the worker sleeps
+  EXPECT_TRUE(StepsDone);
+  EXPECT_FALSE(FinishedKey);
+  EXPECT_TRUE(Table.expired());
+}
+
+TEST_F(TRunFixture, FinishMayDestroyTheRun) {
+  auto Run = std::make_unique<TCleanRun>(std::vector<std::wstring>{}, Steps());
+  bool Closed = false;
+  ASSERT_EQ(Run->Start(FileWhite, nullptr,
+                       [&](const std::wstring&) {
+                         Run.reset();  // the window closes from inside the finishing step
+                         Closed = true;
+                       })
+                .Status,
+            TCleanStartStatus::Started);
+  ASSERT_TRUE(ServeUntil([&] { return Closed; }, 10000));
+  EXPECT_EQ(Run, nullptr);
+}
+
+}  // namespace
+}  // namespace nimbrel
