@@ -16,8 +16,17 @@ void DrawLogo(HDC Dc, const RECT& Client, UINT Dpi) {
   TOwnedPen Edge(::CreatePen(PS_SOLID, 1, Accent));
   TOwnedFont Mark(::CreateFontW(-S(18), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                 CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
-  TOwnedFont Word(::CreateFontW(-S(19), 0, 0, 0, FW_SEMIBOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+  RECT Text{Left + Size + S(6), Client.top, Client.right - S(2), Client.bottom};
+  // The word mark takes the largest size up to 19 px that fits: fonts differ between systems.
+  TOwnedFont Word;
+  for (int Height = 19; Height >= 10; --Height) {
+    Word.reset(::CreateFontW(-S(Height), 0, 0, 0, FW_SEMIBOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+    TSelectObject Measure(Dc, Word.get());
+    SIZE Extent{};
+    ::GetTextExtentPoint32W(Dc, L"Nimbrel", 7, &Extent);
+    if (Extent.cx <= Text.right - Text.left) break;
+  }
   TSaveDc Saved(Dc);
   ::SelectObject(Dc, Fill.get());
   ::SelectObject(Dc, Edge.get());
@@ -31,7 +40,6 @@ void DrawLogo(HDC Dc, const RECT& Client, UINT Dpi) {
 
   ::SelectObject(Dc, Word.get());
   ::SetTextColor(Dc, RGB(40, 48, 60));
-  RECT Text{Left + Size + S(6), Client.top, Client.right, Client.bottom};
   ::DrawTextW(Dc, L"Nimbrel", 7, &Text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 

@@ -41,6 +41,8 @@ nimbrel_start_prefix() {
   wineserver -p
   wineboot -i >/dev/null 2>&1
   nimbrel_font_links
+  # Xvfb has no window manager: Wine draws the title bars itself, so screenshots show them.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
 }
 
 # Wine's dialog fonts fall back to host fonts for scripts they lack: Korean, Japanese and
