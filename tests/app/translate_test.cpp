@@ -290,7 +290,7 @@ TEST_F(TranslateTest, TranslatesAWindowAndWhatItOwns) {
     const wchar_t* Label;
   };
   const TCase Cases[] = {
-      {L"ja", L"Nimbrel", L"ホーム", L"スタートアップ"},
+      {L"ja", L"Nimbrel", L"ホーム", L"自動起動"},
       {L"ar", L"Nimbrel", L"الرئيسية", L"بدء التشغيل"},
       {L"de", L"Nimbrel", L"Home", L"Startup"},
       {L"ko", L"님브렐", L"처음화면", L"자동실행"},  // back from German: found by the English texts
