@@ -5,6 +5,9 @@
 #   SHEET: a language code (ko en ja zh ru it fr es ar) for the states sheet in that language, or
 #   "languages" for the captions and tips of all nine languages. Default: ko ar languages.
 # Pictures go to OUT_DIR/states-<language>.png and OUT_DIR/languages.png.
+# NIMBREL_PREVIEW_FACE=FACE draws the dialog font ("MS Shell Dlg") with FACE instead: Wine shapes
+# Arabic with the base face only, so Arabic needs a face that has it ("DejaVu Sans"), and the
+# Chinese and Japanese texts a face that covers them ("WenQuanYi Micro Hei").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -20,6 +23,10 @@ exe=$build/tools/style_preview/style_preview.exe
 source "$root/scripts/wine-env.sh"
 nimbrel_start_display
 nimbrel_start_prefix
+if [ -n "${NIMBREL_PREVIEW_FACE:-}" ]; then
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    /v "MS Shell Dlg" /d "$NIMBREL_PREVIEW_FACE" /f >/dev/null 2>&1
+fi
 
 title="Nimbrel style preview"
 for sheet in "${sheets[@]}"; do
