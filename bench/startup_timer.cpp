@@ -41,7 +41,9 @@ bool RunOnce(const std::wstring& Exe, const std::wstring& Class, TSample& Sample
   PROCESS_MEMORY_COUNTERS_EX Counters{};
   Counters.cb = sizeof(Counters);
   if (::GetProcessMemoryInfo(Info.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&Counters), sizeof(Counters))) {
-    Sample.PrivateKib = static_cast<double>(Counters.PrivateUsage) / 1024.0;
+    // Wine leaves PrivateUsage at 0; PagefileUsage is the same figure (committed private bytes).
+    const SIZE_T Private = Counters.PrivateUsage != 0 ? Counters.PrivateUsage : Counters.PagefileUsage;
+    Sample.PrivateKib = static_cast<double>(Private) / 1024.0;
   }
   if (Window != nullptr) ::PostMessageW(Window, WM_CLOSE, 0, 0);
   if (::WaitForSingleObject(Info.hProcess, 10000) != WAIT_OBJECT_0) ::TerminateProcess(Info.hProcess, 1);

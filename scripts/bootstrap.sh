@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   libz-mingw-w64-dev googletest nlohmann-json3-dev
   wine wine64 xvfb x11-utils xauth imagemagick
-  fonts-wine fonts-nanum fonts-dejavu-core
+  fonts-wine fonts-nanum fonts-wqy-microhei fonts-dejavu-core
   python3 bc
 )
 

@@ -25,6 +25,7 @@ nimbrel_cleanup_dirs+=("$shots")
 
 for lang in "${languages[@]}"; do
   loc=${locale[$lang]:-$lang}
+  nimbrel_ui_font "$lang"
   LC_ALL=$loc.UTF-8 LANG=$loc.UTF-8 wine "$build/app/Nimbrel.exe" &
   app=$!
   wine "$driver" wait 30000 sleep 800 capture "$(winepath -w "$shots/$lang-home.bmp")" \

@@ -45,18 +45,38 @@ nimbrel_start_prefix() {
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
 }
 
-# Wine's dialog fonts fall back to host fonts for scripts they lack: Korean, Japanese and
-# Chinese through Nanum/Noto, the rest through DejaVu.
+# Wine's dialog fonts fall back to host fonts for scripts they lack: Korean through Nanum, Chinese
+# and Japanese through WenQuanYi, the rest through DejaVu. (regedit takes hex(7) data as
+# characters here, so the list is written as plain bytes.)
 nimbrel_font_links() {
   local reg=$WINEPREFIX/fontlink.reg
-  local link='"NanumGothic.ttf,NanumGothic"'
+  local list hex
+  list='NanumGothic.ttf,NanumGothic\0wqy-microhei.ttc,WenQuanYi Micro Hei\0DejaVuSans.ttf,DejaVu Sans\0\0'
+  hex=$(printf "$list" | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
     for face in "Tahoma" "Segoe UI" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
-      printf '"%s"=hex(7):%s\r\n' "$face" "$(printf 'NanumGothic.ttf,NanumGothic\0DejaVuSans.ttf,DejaVu Sans\0\0' | iconv -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')"
+      printf '"%s"=hex(7):%s\r\n' "$face" "$hex"
     done
   } > "$reg"
-  : "$link"
   wine regedit /S "$reg" >/dev/null 2>&1 || true
+}
+
+# nimbrel_ui_font LANGUAGE: the interface font a Windows of that language brings. Wine shapes
+# Arabic only with the font asked for, and its own Tahoma has no Arabic or Chinese.
+nimbrel_ui_font() {
+  local face=
+  case "$1" in
+    ar) face="DejaVu Sans" ;;
+    zh|ja) face="WenQuanYi Micro Hei" ;;
+  esac
+  local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+  for name in "Segoe UI" "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2"; do
+    if [ -n "$face" ]; then
+      wine reg add "$key" /v "$name" /d "$face" /f >/dev/null 2>&1 || true
+    else
+      wine reg delete "$key" /v "$name" /f >/dev/null 2>&1 || true
+    fi
+  done
 }

@@ -201,8 +201,11 @@ void TMarkupLabel::Paint(HDC Dc, const RECT& Client) {
     if (Run.LineBreak) Lines.emplace_back();
     HFONT Font = FontFor(Run);
     TSelectObject Selected(Dc, Font);
-    SIZE Size{};
-    ::GetTextExtentPoint32W(Dc, Run.Text.c_str(), static_cast<int>(Run.Text.size()), &Size);
+    // Measured as drawn: shaped scripts (Arabic) are narrower than their characters one by one.
+    RECT Measure{0, 0, 0, 0};
+    ::DrawTextW(Dc, Run.Text.c_str(), static_cast<int>(Run.Text.size()), &Measure,
+                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | (RightToLeftReading() ? DT_RTLREADING : 0));
+    const SIZE Size{Measure.right - Measure.left, Measure.bottom - Measure.top};
     Lines.back().push_back({&Run, Font, Size});
   }
 
