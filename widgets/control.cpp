@@ -275,7 +275,16 @@ void TControl::SetFont(const TFontSpec& Font) {
   FFont = Font;
   FParentFont = false;
   FFontDpi = 0;
-  UpdateLayout();
+  ApplyFontTree();
+}
+
+void TControl::ApplyFontTree() {
+  if (FHandle != nullptr) ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), FALSE);
+  FontChanged();
+  for (TControl* Child : FControls) {
+    if (Child->FParentFont) Child->ApplyFontTree();
+  }
+  Invalidate();
 }
 
 const TFontSpec& TControl::Font() const noexcept {

@@ -123,6 +123,8 @@ class TControl : public TComponent {
   static LRESULT CALLBACK SubclassProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
                                        DWORD_PTR Data);
   void ApplyBounds();
+  // Hands the font to this window and to every child that takes its parent's font.
+  void ApplyFontTree();
 
   TControl* FParent;
   std::vector<TControl*> FControls;
