@@ -101,9 +101,11 @@ void TStyledButton::PaintState(HDC Dc, const RECT& Client, bool Pushed, bool Foc
   // The GDI objects outlive the saved DC state, so they are deselected before they are deleted.
   TOwnedBrush Face(A.FaceStyle == TFillStyle::Solid ? ::CreateSolidBrush(A.FaceColor) : nullptr);
   // A border of width 0 still shows as one device pixel, as GDI draws a zero-width pen.
+  // A clear border over a solid face is drawn in the face colour, so the corners stay round.
   TOwnedPen Border(A.BorderStyle == TFillStyle::Solid
                        ? ::CreatePen(PS_SOLID, A.BorderWidth > 0 ? Scale(A.BorderWidth) : 0, A.BorderColor)
-                       : nullptr);
+                   : A.FaceStyle == TFillStyle::Solid ? ::CreatePen(PS_SOLID, 0, A.FaceColor)
+                                                      : nullptr);
   TOwnedFont BoldFont;
   if (A.FontBold) {
     LOGFONTW Log{};
