@@ -18,6 +18,23 @@ TEST(SingleInstance, TheSecondClaimOfANameFails) {
   EXPECT_TRUE(AcquireSingleInstance(Name.c_str(), Second)) << "a name whose holder is gone is free again";
 }
 
+TEST(SingleInstance, AMutexThatCannotBeOpenedStillRuns) {
+  // Another account's copy: the mutex exists, but its security lets nobody else open it.
+  const std::wstring Name = L"NimbrelTestLocked-" + std::to_wstring(::GetCurrentProcessId());
+  ACL EmptyAcl;
+  ASSERT_TRUE(::InitializeAcl(&EmptyAcl, sizeof(EmptyAcl), ACL_REVISION));
+  SECURITY_DESCRIPTOR Descriptor;
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&Descriptor, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(::SetSecurityDescriptorDacl(&Descriptor, TRUE, &EmptyAcl, FALSE));
+  SECURITY_ATTRIBUTES Attributes{sizeof(Attributes), &Descriptor, FALSE};
+  TOwnedHandle Other(::CreateMutexW(&Attributes, TRUE, Name.c_str()));
+  ASSERT_TRUE(Other);
+
+  TOwnedHandle Mutex;
+  EXPECT_TRUE(AcquireSingleInstance(Name.c_str(), Mutex));
+  EXPECT_FALSE(Mutex) << "nothing to hold: the name is not ours";
+}
+
 TEST(SingleInstance, ANameTakenByAnotherKindOfObjectStillRuns) {
   // CreateMutexW fails with ERROR_INVALID_HANDLE when the name belongs to an event; like a mutex
   // that cannot be opened, that must not stop the program.
