@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "base/sync.h"
 #include "bundle/install_page.h"
+#include "net/endpoints.h"
 #include "startup/autorun_page.h"
 #include "widgets/application.h"
 
@@ -141,13 +143,68 @@ TEST_F(FrmNimbrelTest, PagesAreMadeOnceAndLoadedOnEveryVisit) {
   EXPECT_EQ(Shown, 1);
 }
 
-TEST_F(FrmNimbrelTest, TheLogoNeverChangesTheCard) {
+// While it lives, the "http" addresses that the shell opens go to link_recorder, which writes
+// them into a file instead of starting a browser. (Wine's view of the classes takes only the
+// machine's entries, so the machine's handler is replaced for the while and then put back.)
+class TRecordedLinks {
+ public:
+  TRecordedLinks() : FFile(std::filesystem::temp_directory_path() / L"NimbrelOpenedLinks.txt") {
+    std::filesystem::remove(FFile);
+    FOldCommand = ReadCommand();
+    WriteCommand(L"\"" + std::filesystem::path(L"" LINK_RECORDER_PATH).make_preferred().wstring() + L"\" \"" +
+                 FFile.wstring() + L"\" \"%1\"");
+  }
+  ~TRecordedLinks() {
+    WriteCommand(FOldCommand);
+    std::filesystem::remove(FFile);
+  }
+  // The addresses opened so far, waiting up to Count of them for a moment.
+  std::vector<std::wstring> Links(size_t Count) const {
+    std::vector<std::wstring> Result;
+    for (int I = 0; I < 100 && Result.size() < Count; ++I) {
+      ::Sleep(100);
+      Result.clear();
+      FILE* In = _wfopen(FFile.c_str(), L"r, ccs=UTF-8");
+      if (In == nullptr) continue;
+      wchar_t Line[1024];
+      while (std::fgetws(Line, 1024, In) != nullptr) {
+        std::wstring Text(Line);
+        while (!Text.empty() && (Text.back() == L'\n' || Text.back() == L'\r')) Text.pop_back();
+        Result.push_back(Text);
+      }
+      std::fclose(In);
+    }
+    return Result;
+  }
+
+ private:
+  static constexpr wchar_t KeyPath[] = L"Software\\Classes\\http\\shell\\open\\command";
+  static std::wstring ReadCommand() {
+    wchar_t Text[1024] = {};
+    DWORD Size = sizeof(Text);
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, KeyPath, nullptr, RRF_RT_REG_SZ, nullptr, Text, &Size) != ERROR_SUCCESS) return {};
+    return Text;
+  }
+  static void WriteCommand(const std::wstring& Command) {
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath, nullptr, REG_SZ, Command.c_str(),
+                      static_cast<DWORD>((Command.size() + 1) * sizeof(wchar_t)));
+  }
+  std::filesystem::path FFile;
+  std::wstring FOldCommand;
+};
+
+TEST_F(FrmNimbrelTest, TheLogoOpensTheHomeLinkEveryTimeAndNeverChangesTheCard) {
+  TRecordedLinks Recorded;
   TFrmNimbrel Window(nullptr, CleanNeverCalled());
   Press(Window.BtnInstall);
-  Window.BtnHomeClick(Window.ImgLogo);
+  Press(Window.ImgLogo);
+  Press(Window.ImgLogo);
   EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 2);
   EXPECT_TRUE(Window.BtnInstall->Down());
   EXPECT_EQ(Window.FrmInstall->LoadCount(), 1);
+  const std::vector<std::wstring> Links = Recorded.Links(2);
+  ASSERT_EQ(Links.size(), 2u);
+  for (const std::wstring& Link : Links) EXPECT_EQ(Link, HomeLinkUrl());
 }
 
 TEST_F(FrmNimbrelTest, TheKeyboardReachesAndPressesTheButtons) {
@@ -203,6 +260,7 @@ TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
     DWORD Written = 0;
     ::WriteFile(Out.get(), "notepad.exe*\r\n", 14, &Written, nullptr);
   }
+  TRecordedLinks Recorded;
   TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   std::atomic<int> Runs{0};
   std::vector<std::wstring> SeenRows;
@@ -210,7 +268,7 @@ TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
                        ++Runs;
                        SeenRows = Data.FileWhite;
                        ::WaitForSingleObject(Release.get(), 10000);
-                       return std::wstring();
+                       return std::wstring(L"a1B2");
                      }));
   Window.Show();
   Press(Window.BtnStart);
@@ -230,7 +288,26 @@ TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
   EXPECT_EQ(Runs.load(), 1);
   ASSERT_FALSE(SeenRows.empty());
   EXPECT_EQ(SeenRows.back(), L"notepad.exe*");
+  EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{ReportPageUrl(L"a1B2")}) << "the report page opened";
   ::DeleteFileW(File.c_str());
+}
+
+TEST_F(FrmNimbrelTest, ClosingTheWindowDuringACleanWaitsForTheWorker) {
+  std::atomic<bool> WorkerDone{false};
+  auto Window = std::make_unique<TFrmNimbrel>(nullptr, CleanWith({}, [&](TCleanJobData& Data) {
+                                                ::Sleep(300);
+                                                // Still whole: the window has not freed what the worker reads.
+                                                EXPECT_FALSE(Data.FileWhite.empty());
+                                                WorkerDone = true;
+                                                return std::wstring(L"key");
+                                              }));
+  Window->Show();
+  Press(Window->BtnStart);
+  ASSERT_EQ(Window->CleanRun().State(), TCleanState::Running);
+  ::DestroyWindow(Window->Handle());  // the user closed the window
+  EXPECT_TRUE(WorkerDone) << "the window went only after the worker had finished";
+  EXPECT_NE(Window->CleanRun().State(), TCleanState::Done) << "no finishing step for a closed window";
+  Window.reset();
 }
 
 }  // namespace
