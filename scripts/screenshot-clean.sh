@@ -7,9 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${NIMBREL_BUILD_DIR:-$root/build}
 out=$root/out/screenshots
 
-"$root/scripts/bootstrap.sh"
-[ -f "$build/CMakeCache.txt" ] || "$root/scripts/configure.sh" "$build"
-cmake --build "$build" --target Nimbrel ui_driver -j "$(nproc)" >/dev/null
+"$root/scripts/build-targets.sh" "$build" Nimbrel ui_driver
 
 source "$root/scripts/wine-env.sh"
 nimbrel_start_display

@@ -9,9 +9,7 @@ out=$root/out/screenshots
 languages=("$@")
 [ ${#languages[@]} -gt 0 ] || languages=(en)
 
-"$root/scripts/bootstrap.sh"
-[ -f "$build/CMakeCache.txt" ] || "$root/scripts/configure.sh" "$build"
-cmake --build "$build" --target Nimbrel ui_driver -j "$(nproc)" >/dev/null
+"$root/scripts/build-targets.sh" "$build" Nimbrel ui_driver
 
 source "$root/scripts/wine-env.sh"
 nimbrel_start_display
