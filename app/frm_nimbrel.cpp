@@ -52,11 +52,6 @@ TFrmNimbrel::TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun)
   FormCreate();
 }
 
-TFrmNimbrel::~TFrmNimbrel() {
-  // The worker must be done with what this window owns before it goes.
-  FCleanRun->WaitForWorker();
-}
-
 void TFrmNimbrel::CreateControls() {
   PnlMain = Create<TCardPanel>(this, L"PnlMain", 8);
   PnlMain->SetBounds(0, 50, DesignWidth, DesignHeight - 50);
@@ -142,6 +137,7 @@ void TFrmNimbrel::FormCreate() {
 }
 
 void TFrmNimbrel::FormDestroy() {
+  // A clean may still run: the window goes, the program ends when the worker is done.
   FCleanRun->WaitForWorker();
 }
 
