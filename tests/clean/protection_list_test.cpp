@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
+
 namespace nimbrel {
 namespace {
 
@@ -26,7 +28,8 @@ TEST(ListResource, EmbeddedFilesKeepTheirFormat) {
     ASSERT_TRUE(Bytes.ends_with("\r\n"));
     for (size_t At = Bytes.find('\n'); At != std::string::npos; At = Bytes.find('\n', At + 1))
       ASSERT_EQ(Bytes[At - 1], '\r') << "bare LF at byte " << At;
-    EXPECT_EQ(Bytes.find('\r'), Bytes.find("\r\n"));
+    // Every LF follows a CR (above) and there are as many CRs as LFs: no bare CR anywhere.
+    EXPECT_EQ(std::count(Bytes.begin(), Bytes.end(), '\r'), std::count(Bytes.begin(), Bytes.end(), '\n'));
   }
 }
 
