@@ -55,10 +55,17 @@ bool DetectUtf8Sample(std::string_view Sample) {
 }
 
 bool DetectUtf8(std::istream& Stream, int32_t MaxCount) {
+  // Every way out without a sample leaves the stream's flags as they were: a failed tellg or
+  // seekg sets failbit, after which the caller's own rewind would do nothing.
+  const std::ios_base::iostate State = Stream.rdstate();
   const std::streampos Position = Stream.tellg();
-  if (Position == std::streampos(-1)) return false;
+  if (Position == std::streampos(-1)) {
+    Stream.clear(State);
+    return false;
+  }
   Stream.seekg(0, std::ios::end);
   const std::streampos End = Stream.tellg();
+  Stream.clear(State);
   Stream.seekg(Position);
   std::streamoff Count = End - Position;
   if (Count > MaxSample) Count = MaxSample;

@@ -35,9 +35,9 @@ std::wstring UrlEncode(const std::wstring& Text, unsigned CodePage);
 // Whether a sample of the stream, from its current position, looks like UTF-8: it begins with
 // the byte-order mark, or its first non-ASCII sequence is well-formed. Reads at most 16384
 // bytes and at most MaxCount when MaxCount >= 0, then sets the position to 0 (the start of the
-// stream). At the end of the stream, or on a stream that cannot tell its position, it gives
-// false and leaves the position alone. Throws std::ios_base::failure when the stream delivers
-// fewer bytes than its size announced.
+// stream). At the end of the stream (end-of-file flag set included), or on a stream that cannot
+// tell its position, it gives false and leaves position and state flags as they were. Throws
+// std::ios_base::failure when the stream delivers fewer bytes than its size announced.
 bool DetectUtf8(std::istream& Stream, int32_t MaxCount);
 // The judgement of DetectUtf8 on a sample already read.
 bool DetectUtf8Sample(std::string_view Sample);

@@ -106,6 +106,21 @@ TEST(DetectUtf8, ReadsFromThePositionAndRewindsToTheStart) {
   EXPECT_TRUE(DetectUtf8(Short, -1));
 }
 
+TEST(DetectUtf8, AStreamReadToItsEndStaysUsable) {
+  // A read that reached the end leaves only the end-of-file flag: nothing to sample, and the
+  // caller can still rewind and read the text.
+  std::istringstream Stream("ab \xC3\xA9");
+  std::string Word;
+  Stream >> Word >> Word;
+  ASSERT_EQ(Stream.rdstate(), std::ios::eofbit);
+  EXPECT_FALSE(DetectUtf8(Stream, 4000));
+  EXPECT_EQ(Stream.rdstate(), std::ios::eofbit);
+  Stream.seekg(0);
+  EXPECT_TRUE(DetectUtf8(Stream, 4000));
+  std::getline(Stream, Word);
+  EXPECT_EQ(Word, "ab \xC3\xA9");
+}
+
 // A stream of 100 bytes whose reads deliver only the first two.
 class TShortBuffer : public std::stringbuf {
  public:
