@@ -225,6 +225,13 @@ TEST_F(RegistryTest, ListsSubkeysAndValuesInEnumerationOrder) {
   EXPECT_EQ(Names, Expected);
 
   ASSERT_EQ(TReg::ReadValueNames(HKCU, Key, Names), 3);
+  Expected.clear();
+  for (DWORD Index = 0;; ++Index) {
+    DWORD Length = 256;
+    if (::RegEnumValueW(Open.get(), Index, Buffer, &Length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    Expected.emplace_back(Buffer, Length);
+  }
+  EXPECT_EQ(Names, Expected);
   std::sort(Names.begin(), Names.end());
   EXPECT_EQ(Names, (std::vector<std::wstring>{L"", L"Y", L"x"}));
   EXPECT_EQ(TReg::ReadValueNames(HKCU, Sub, Names), 0);  // a missing key
