@@ -179,6 +179,14 @@ TEST(EnablePrivilege, SwitchesAHeldPrivilegeBothWays) {
   EXPECT_EQ(PrivilegeEnabled(L"SeDebugPrivilege"), true);
 }
 
+TEST(EnablePrivilege, PrivilegeTheAccountLacksAnswersFalse) {
+  // Only the system's own accounts hold the token-creating privilege: the adjustment "succeeds"
+  // with ERROR_NOT_ALL_ASSIGNED, which must come back as false.
+  ASSERT_EQ(PrivilegeEnabled(L"SeCreateTokenPrivilege"), std::nullopt);
+  EXPECT_FALSE(EnablePrivilege(L"SeCreateTokenPrivilege", true));
+  EXPECT_EQ(PrivilegeEnabled(L"SeCreateTokenPrivilege"), std::nullopt);
+}
+
 TEST(EnablePrivilege, UnknownNameAnswersFalseAndLeavesNoHandle) {
   EnablePrivilege(L"SeShutdownPrivilege", true);  // the first call may load what later calls reuse
   DWORD Before = 0, After = 0;
