@@ -235,6 +235,23 @@ TEST_F(TRunFixture, UnreadableFileStartsNothingAndStaysIdle) {
   EXPECT_EQ(StepRuns, 1);
 }
 
+TEST_F(TRunFixture, RowsMergedDuringACleanReachTheWindowListOnly) {
+  TOwnedHandle Go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TCleanRun Run({}, [&](TCleanJobData& Data) {
+    ::WaitForSingleObject(Go.get(), 10000);
+    Worked = Data;
+    return std::wstring(L"K");
+  });
+  ASSERT_EQ(Run.Start(FileWhite, nullptr, Finish()).Status, TCleanStartStatus::Started);
+  // The start-up answer arrives while the worker runs.
+  MergeListFromJson(FileWhite, nlohmann::json::parse(R"({"file_white": ["server.exe*"]})"), "file_white");
+  ::SetEvent(Go.get());
+  ASSERT_TRUE(ServeUntil([&] { return FinishedKey.has_value(); }, 10000));
+  ASSERT_TRUE(Worked);
+  EXPECT_EQ(Worked->FileWhite, TStringList{L"embedded.exe*"});
+  EXPECT_EQ(FileWhite, (TStringList{L"embedded.exe*", L"server.exe*"}));
+}
+
 TEST_F(TRunFixture, WindowGoingAwayWaitsForTheWorkerWithoutFinishing) {
   bool StepsDone = false;
   std::weak_ptr<TProcessList> Table;
