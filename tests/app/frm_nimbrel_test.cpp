@@ -226,6 +226,57 @@ TEST_F(FrmNimbrelTest, TheKeyboardReachesAndPressesTheButtons) {
   Pump();
 }
 
+// Tab and Enter go through the program's message loop (dialog keys of the main window), so the
+// window runs in it here; a thread timer plays the user, one key per tick, and closes the window.
+struct TKeyScript {
+  TFrmNimbrel* Window = nullptr;
+  int Step = 0;
+  TControl* FocusAfterTab = nullptr;  // the control with the focus after Tab, nullptr for none
+  int CardAfterEnter = -1;
+};
+TKeyScript* GKeys = nullptr;
+
+void CALLBACK PlayKeys(HWND, UINT, UINT_PTR, DWORD) {
+  TKeyScript& Keys = *GKeys;
+  TFrmNimbrel& Window = *Keys.Window;
+  switch (Keys.Step++) {
+    case 0:
+      ::SetForegroundWindow(Window.Handle());
+      ::SetFocus(Window.BtnHome->Handle());
+      ::PostMessageW(Window.BtnHome->Handle(), WM_KEYDOWN, VK_TAB, 0);
+      break;
+    case 1:
+      Keys.FocusAfterTab = TControl::FromHandle(::GetFocus());
+      ::SetFocus(Window.BtnInstall->Handle());
+      ::PostMessageW(Window.BtnInstall->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+      break;
+    case 2:
+      Keys.CardAfterEnter = Window.PnlMain->ActiveCardIndex();
+      Window.Close();
+      break;
+    default:
+      break;
+  }
+}
+
+TEST_F(FrmNimbrelTest, TabMovesTheFocusAndEnterPressesInTheMessageLoop) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  TKeyScript Keys;
+  Keys.Window = &Window;
+  GKeys = &Keys;
+  const UINT_PTR Timer = ::SetTimer(nullptr, 0, 200, PlayKeys);
+  ASSERT_NE(Timer, 0u);
+  Application().Run(Window);
+  ::KillTimer(nullptr, Timer);
+  GKeys = nullptr;
+
+  ASSERT_GE(Keys.Step, 3) << "the script ran to its end";
+  ASSERT_NE(Keys.FocusAfterTab, nullptr);
+  EXPECT_NE(Keys.FocusAfterTab, Window.BtnHome) << "Tab moved the focus on";
+  EXPECT_NE(dynamic_cast<TStyledButton*>(Keys.FocusAfterTab), nullptr) << "to another button";
+  EXPECT_EQ(Keys.CardAfterEnter, 2) << "Enter pressed the focused header button";
+}
+
 TEST_F(FrmNimbrelTest, AnUnreadableExceptionFileShowsTheErrorAndLeavesTheButtonIdle) {
   const std::filesystem::path File = std::filesystem::temp_directory_path() / L"NimbrelLockedNoClean.txt";
   TOwnedHandle Locked(::CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
