@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "app/translate.h"
 #include "base/sync.h"
 #include "bundle/install_page.h"
 #include "net/endpoints.h"
@@ -88,6 +89,39 @@ TEST_F(FrmNimbrelTest, StartsOnTheHomeCardWithTheListsLoaded) {
   EXPECT_TRUE(Window.ProcessList->empty());
   const std::wstring Tip = Window.LblContent->Caption();
   EXPECT_EQ(Tip.rfind(L"<C><FC:clGray>", 0), 0u) << "centred and grey";
+}
+
+// The window translates itself when it is made: its caption (and the taskbar's title) in English
+// for every language but Korean, the other captions and the tip in the language in use.
+TEST_F(FrmNimbrelTest, TheWindowIsTranslatedWhenItIsMade) {
+  LoadTranslation();
+  struct TCase {
+    const wchar_t* Language;
+    const wchar_t* Caption;
+    const wchar_t* Home;
+    const wchar_t* Start;
+  };
+  const TCase Cases[] = {
+      {L"ko", L"님브렐", L"처음화면", L"실행하기"},
+      {L"ja", L"Nimbrel", L"ホーム", L"クリーンアップ"},
+      {L"ru", L"Nimbrel", L"Главная", L"Очистить"},
+      {L"de", L"Nimbrel", L"Home", L"Clean"},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(Case.Language)));
+    SetCurrentLanguage(Case.Language);
+    TFrmNimbrel Window(nullptr, CleanNeverCalled());
+    EXPECT_EQ(Window.Caption(), Case.Caption);
+    EXPECT_EQ(Application().Title(), Case.Caption) << "the taskbar's title";
+    EXPECT_EQ(Window.LblTitle->Caption(), Translate(L"님브렐"));
+    EXPECT_EQ(Window.BtnHome->Caption(), Case.Home);
+    EXPECT_EQ(Window.BtnStart->Caption(), Case.Start);
+    const std::wstring Tip = Window.LblContent->Caption();
+    EXPECT_TRUE(Tip == L"<C><FC:clGray>" + Translate(L"윈도우 필수 프로그램만 남기고 <B>종료</B>합니다.") + L"</FC></C>" ||
+                Tip == L"<C><FC:clGray>" + Translate(L"프로그램은 종료만 되며, <B>삭제</B>하지 않습니다.") + L"</FC></C>")
+        << testing::PrintToString(Tip);
+  }
+  SetCurrentLanguage(LanguageCode(GetUserLanguage()));
 }
 
 TEST_F(FrmNimbrelTest, EveryControlIsAWindowThatCarriesItsCaption) {
