@@ -1,6 +1,8 @@
 // Card panel, activity indicator, shape and paint box.
 #include "widgets/misc.h"
 
+#include <windowsx.h>
+
 #include <cmath>
 #include <numbers>
 
@@ -125,10 +127,33 @@ void TPaintBox::Paint(HDC Dc, const RECT& Client) {
 }
 
 void TPaintBox::WndProc(TMessage& Message) {
-  if (Message.Msg == WM_LBUTTONUP || Message.Msg == BM_CLICK) {
-    Click();
-    Message.Result = 0;
-    return;
+  switch (Message.Msg) {
+    case WM_LBUTTONDOWN:
+      FMouseDown = true;
+      ::SetCapture(FHandle);
+      Message.Result = 0;
+      return;
+    case WM_LBUTTONUP: {
+      // A release counts only after a press on the box, and only when it is still over the box.
+      const bool WasDown = FMouseDown;
+      FMouseDown = false;
+      if (WasDown) ::ReleaseCapture();
+      const POINT At{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};
+      RECT Client;
+      ::GetClientRect(FHandle, &Client);
+      if (WasDown && ::PtInRect(&Client, At)) Click();
+      Message.Result = 0;
+      return;
+    }
+    case WM_CAPTURECHANGED:
+      FMouseDown = false;
+      break;
+    case BM_CLICK:
+      Click();
+      Message.Result = 0;
+      return;
+    default:
+      break;
   }
   TControl::WndProc(Message);
 }

@@ -64,7 +64,8 @@ class TShape : public TControl {
   COLORREF FPenColor = RGB(0, 0, 0);
 };
 
-// Draws through a callback (vector pictures such as the logo).
+// Draws through a callback (vector pictures such as the logo). A mouse click (button pressed and
+// released on the box) or BM_CLICK raises OnClick.
 class TPaintBox : public TControl {
  public:
   TPaintBox(TComponent* Owner, TControl* Parent, std::wstring Name);
@@ -73,6 +74,9 @@ class TPaintBox : public TControl {
  protected:
   void Paint(HDC Dc, const RECT& Client) override;
   void WndProc(TMessage& Message) override;
+
+ private:
+  bool FMouseDown = false;  // the left button went down on the box and the box holds the capture
 };
 
 }  // namespace nimbrel

@@ -241,6 +241,39 @@ TEST_F(FrmNimbrelTest, TheLogoOpensTheHomeLinkEveryTimeAndNeverChangesTheCard) {
   for (const std::wstring& Link : Links) EXPECT_EQ(Link, HomeLinkUrl());
 }
 
+// The logo is clicked by a press and a release on it; a release alone (the press began elsewhere)
+// or a press dragged off the logo opens nothing.
+TEST_F(FrmNimbrelTest, TheLogoClicksOnlyWhenPressedAndReleasedOnIt) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  int Clicks = 0;
+  Window.ImgLogo->OnClick = [&Clicks](TComponent*) { ++Clicks; };
+  const HWND Logo = Window.ImgLogo->Handle();
+  const LPARAM Inside = MAKELPARAM(20, 20);
+  const LPARAM Outside = MAKELPARAM(static_cast<WORD>(-30), 20);
+  struct TCase {
+    const char* What;
+    bool Down;
+    LPARAM Up;
+    int Clicks;
+  };
+  const TCase Cases[] = {
+      {"a release alone", false, Inside, 0},
+      {"a press and a release on the logo", true, Inside, 1},
+      {"a press dragged off the logo", true, Outside, 1},
+      {"a release after that", false, Inside, 1},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    if (Case.Down) ::SendMessageW(Logo, WM_LBUTTONDOWN, MK_LBUTTON, Inside);
+    ::SendMessageW(Logo, WM_LBUTTONUP, 0, Case.Up);
+    EXPECT_EQ(Clicks, Case.Clicks);
+    EXPECT_NE(::GetCapture(), Logo) << "the mouse is free again";
+  }
+  Press(Window.ImgLogo);
+  EXPECT_EQ(Clicks, 2) << "BM_CLICK presses it as UI automation does";
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 0);
+}
+
 TEST_F(FrmNimbrelTest, TheKeyboardReachesAndPressesTheButtons) {
   TFrmNimbrel Window(nullptr, CleanNeverCalled());
   Window.Show();
