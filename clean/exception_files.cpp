@@ -72,7 +72,15 @@ std::vector<std::wstring> ExceptionFilePaths() {
 }
 
 TExceptionRows ReadExceptionFile(const std::wstring& FileName) {
-  if (!FileExists(FileName)) return {};
+  // Only a file that is not there is skipped; one whose attributes cannot be read (access
+  // denied, a broken share) is an error, or the clean would end the programs it protects.
+  const DWORD Attributes = ::GetFileAttributesW(FileName.c_str());
+  if (Attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD Error = ::GetLastError();
+    if (IsMissing(Error)) return {};
+    return Failure(FileName, Error);
+  }
+  if ((Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
 
   TOwnedHandle File(::CreateFileW(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -60,6 +60,17 @@ TEST(ExceptionFile, MissingFilesAndFoldersAreSkipped) {
   }
 }
 
+// A file that may be there but cannot be looked at is not "missing": skipping it would end
+// the programs it protects.
+TEST(ExceptionFile, AFileThatCannotBeLookedAtIsAnError) {
+  const std::wstring FileName = L"\\\\nimbrel-no-such-host\\share\\NoClean.txt";
+  const TExceptionRows Rows = ReadExceptionFile(FileName);
+  ASSERT_TRUE(Rows.Error.has_value());
+  EXPECT_EQ(Rows.Error->FileName, FileName);
+  EXPECT_NE(Rows.Error->Code, 0u);
+  EXPECT_FALSE(Rows.Error->Reason.empty());
+}
+
 TEST(ExceptionFile, BothFilesInOrderOrNothing) {
   TTempFolder Folder;
   const std::wstring First = Folder.File(L"first.txt"), Second = Folder.File(L"second.txt");
