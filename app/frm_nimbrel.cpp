@@ -52,6 +52,8 @@ TFrmNimbrel::TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun)
   FormCreate();
 }
 
+TFrmNimbrel::~TFrmNimbrel() { DestroyComponents(); }
+
 void TFrmNimbrel::CreateControls() {
   PnlMain = Create<TCardPanel>(this, L"PnlMain", 8);
   PnlMain->SetBounds(0, 50, DesignWidth, DesignHeight - 50);

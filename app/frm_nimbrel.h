@@ -25,6 +25,8 @@ class TFrmNimbrel : public TForm {
  public:
   // CleanRun: how the Clean button cleans; nullptr for the real clean.
   explicit TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun = nullptr);
+  // The page frames go before the lists they were handed.
+  ~TFrmNimbrel() override;
 
   // A header button or the logo was clicked.
   void BtnHomeClick(TComponent* Sender);

@@ -8,6 +8,8 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace nimbrel;
+  // The shell's "open" may hand the address to COM handlers: the main thread is a COM apartment.
+  TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   InitializeModules();
 
   TOwnedHandle Mutex;  // lives until the process ends
