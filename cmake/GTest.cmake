@@ -6,11 +6,12 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${NIMBREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
-# nimbrel_test(name SOURCES ... LIBS ... [RESOURCES ...] [LABELS ...] [TIMEOUT s] [ISOLATED])
+# nimbrel_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [ISOLATED] [DESKTOP] [MAIN])
 # One test program, run by ctest under Wine. ISOLATED tests get a Wine prefix of their own
-# (they end processes, which would take the shared prefix's programs with them).
+# (they end processes, which would take the shared prefix's programs with them). DESKTOP tests
+# activate windows and move the keyboard focus: they take turns on the one virtual display.
 function(nimbrel_test name)
-  cmake_parse_arguments(T "ISOLATED;MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "ISOLATED;MAIN;DESKTOP" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   if(T_MAIN)
     target_link_libraries(${name} PRIVATE nimbrel_options ${T_LIBS} GTest::gtest GTest::gmock)
@@ -29,4 +30,7 @@ function(nimbrel_test name)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  if(T_DESKTOP)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK desktop)
+  endif()
 endfunction()
