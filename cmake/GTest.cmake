@@ -6,12 +6,18 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${NIMBREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
-# nimbrel_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [ISOLATED] [DESKTOP] [MAIN])
+# nimbrel_test(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [ISOLATED] [DESKTOP] [MAIN]
+#              [WINDOWS_VERSION win7|win8|win81])
 # One test program, run by ctest under Wine. ISOLATED tests get a Wine prefix of their own
 # (they end processes, which would take the shared prefix's programs with them). DESKTOP tests
 # activate windows and move the keyboard focus: they take turns on the one virtual display.
+# Every prefix reports Windows 10; WINDOWS_VERSION gives an isolated test a prefix of an older
+# Windows, for the branches that only run there.
 function(nimbrel_test name)
-  cmake_parse_arguments(T "ISOLATED;MAIN;DESKTOP" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "ISOLATED;MAIN;DESKTOP" "TIMEOUT;WINDOWS_VERSION" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(T_WINDOWS_VERSION AND NOT T_ISOLATED)
+    message(FATAL_ERROR "${name}: WINDOWS_VERSION needs ISOLATED")
+  endif()
   add_executable(${name} ${T_SOURCES})
   if(T_MAIN)
     target_link_libraries(${name} PRIVATE nimbrel_options ${T_LIBS} GTest::gtest GTest::gmock)
@@ -23,6 +29,9 @@ function(nimbrel_test name)
     add_test(NAME ${name}
       COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-isolated.sh $<TARGET_FILE:${name}>)
     list(APPEND T_LABELS isolated)
+    if(T_WINDOWS_VERSION)
+      set_tests_properties(${name} PROPERTIES ENVIRONMENT "NIMBREL_WINDOWS_VERSION=${T_WINDOWS_VERSION}")
+    endif()
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()

@@ -40,6 +40,9 @@ nimbrel_start_prefix() {
   nimbrel_cleanup_dirs+=("$WINEPREFIX")
   wineserver -p
   wineboot -i >/dev/null 2>&1
+  # A fresh prefix reports Windows 7; users' machines run Windows 10 or later. Tests of the
+  # older-Windows branches ask for their version through NIMBREL_WINDOWS_VERSION (win7, win8...).
+  wine winecfg -v "${NIMBREL_WINDOWS_VERSION:-win10}" >/dev/null 2>&1
   nimbrel_font_links
   # Xvfb has no window manager: Wine draws the title bars itself, so screenshots show them.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
