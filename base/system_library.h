@@ -1,0 +1,36 @@
+// Loading DLLs that are not the loader's known DLLs.
+//
+// Nimbrel runs as administrator and is usually started from the Downloads folder. Any DLL in the
+// import table that the loader does not take from the system by itself would first be looked for
+// beside the program, so a planted copy would run elevated before the program starts. The rule:
+// - the import table names only kernel32, user32, gdi32, advapi32, shell32, shlwapi, ole32,
+//   oleaut32, comdlg32, imm32, msvcrt, ws2_32, setupapi, psapi, rpcrt4, sechost, ntdll and comctl32
+//   (redirected by the manifest); a test reads the built program's import table and fails on others;
+// - everything else (dwmapi, version, uxtheme, winhttp, crypt32, taskschd...) is loaded here, by its
+//   full System32 path, and its functions are found with GetProcAddress.
+#pragma once
+
+#include <windows.h>
+
+namespace nimbrel {
+
+// The DLL of that file name (e.g. L"dwmapi.dll") from the System32 folder, loaded once and kept
+// for the whole run. nullptr when it cannot be loaded. Any thread.
+HMODULE SystemLibrary(const wchar_t* FileName) noexcept;
+
+// A function of a System32 DLL, nullptr when the DLL or the function is missing (older Windows).
+// Usage: static const auto Fn = SystemProc<decltype(&::DwmSetWindowAttribute)>(L"dwmapi.dll",
+//                                                                                "DwmSetWindowAttribute");
+FARPROC SystemProcAddress(const wchar_t* FileName, const char* ProcName) noexcept;
+
+template <typename F>
+F SystemProc(const wchar_t* FileName, const char* ProcName) noexcept {
+  return reinterpret_cast<F>(SystemProcAddress(FileName, ProcName));
+}
+
+// At the entry point, before anything else: later LoadLibrary calls without a full path search
+// System32 only (SetDefaultDllDirectories where the system has it, else the program's folder is
+// at least taken off the search with SetDllDirectoryW(L"")).
+void RestrictDllSearch() noexcept;
+
+}  // namespace nimbrel
