@@ -9,7 +9,7 @@
 #include "app/translate.h"
 #include "base/utf.h"
 #include "bundle/install_page.h"
-#include "clean/shell_open.h"
+#include "base/shell_open.h"
 #include "net/endpoints.h"
 #include "startup/autorun_page.h"
 #include "theme/theme_helper.h"

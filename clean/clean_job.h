@@ -4,7 +4,7 @@
 
 #include "base/handle.h"
 #include "clean/process_table.h"
-#include "clean/protection_list.h"
+#include "base/list_rows.h"
 
 #include <windows.h>
 

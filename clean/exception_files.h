@@ -1,7 +1,7 @@
 // The user's exception files ("NoClean.txt"): extra white-list rows read at each clean, never written.
 #pragma once
 
-#include "clean/protection_list.h"
+#include "base/list_rows.h"
 
 #include <windows.h>
 

@@ -1,38 +1,18 @@
-// The protection lists (file white list, name white list, name black list) and their matcher.
-// Lists belong to the main thread; a worker reads only a copy taken before it starts.
+// The protection lists' rows from the web service's start-up answer. The lists themselves and
+// their matcher live in base/list_rows.h.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
 #include <string>
-#include <string_view>
-#include <vector>
+
+#include "base/list_rows.h"
 
 namespace nimbrel {
-
-// An ordered list of text rows: not sorted, duplicates kept, never shrinks while the program runs.
-using TStringList = std::vector<std::wstring>;
-
-// Position of the first row equal to Text without regard to case (user locale); -1 when absent.
-int ListIndexOf(const TStringList& List, std::wstring_view Text);
-
-// Splits Text into lines at CR LF, CR or LF. Blank lines are kept; a final line break does not
-// add an empty line.
-std::vector<std::wstring> SplitLines(std::wstring_view Text);
-
-// Appends the rows of the RCDATA resource Name of the program's own module (UTF-8, a leading
-// byte-order mark skipped). A resource that is missing or unreadable leaves the list as it was.
-void LoadListResource(TStringList& List, const wchar_t* Name);
 
 // Appends each element of the array member Member of Object that the list does not hold yet
 // (compared without regard to case). A string element adds its content, any other element its
 // JSON text. Nothing happens when Object is not an object or the member is missing or no array.
 void MergeListFromJson(TStringList& List, const nlohmann::json& Object, const std::string& Member);
-
-// True when some row of List covers Text. With IsPath a row ending in "*" names an executable
-// (compared with the file-name part of Text) and any other row is searched for inside Text;
-// without IsPath a row matches a Text that begins with it. Rows are trimmed, may begin with a
-// folder placeholder, and blank and "//" rows never match.
-bool MatchesList(const TStringList& List, std::wstring_view Text, bool IsPath);
 
 }  // namespace nimbrel

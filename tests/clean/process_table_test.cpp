@@ -2,7 +2,7 @@
 #include "clean/process_table.h"
 
 #include "base/utf.h"
-#include "clean/shell_open.h"
+#include "base/shell_open.h"
 #include "tests/clean/child_process.h"
 
 #include <gtest/gtest.h>

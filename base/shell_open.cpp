@@ -1,5 +1,5 @@
 // ShellOpen over ShellExecuteW.
-#include "clean/shell_open.h"
+#include "base/shell_open.h"
 
 #include <windows.h>
 #include <shellapi.h>
