@@ -14,6 +14,7 @@
 #include "startup/autorun_page.h"
 #include "theme/theme_helper.h"
 #include "widgets/application.h"
+#include "widgets/page_load.h"
 
 namespace nimbrel {
 
@@ -139,8 +140,9 @@ void TFrmNimbrel::FormCreate() {
 }
 
 void TFrmNimbrel::FormDestroy() {
-  // A clean may still run: the window goes, the program ends when the worker is done.
-  FCleanRun->WaitForWorker();
+  // A clean may still run: it is stopped, and a worker that does not give way within a second
+  // ends the program, so that a closed Nimbrel can be started again at once.
+  FCleanRun->StopWorker();
 }
 
 void TFrmNimbrel::BtnHomeClick(TComponent* Sender) {
@@ -150,7 +152,9 @@ void TFrmNimbrel::BtnHomeClick(TComponent* Sender) {
   if (auto* Button = dynamic_cast<TStyledButton*>(Sender); Button != nullptr && Button->Parent() == BtnHead) {
     BtnHead->SetPressed(Button);
     PnlMain->SetActiveCardIndex(Index);
-    Application().ProcessMessages();  // the new card paints before its page loads
+    // The new card paints before its page loads; no other message runs inside this handler.
+    PaintNow(PnlHead->Handle());
+    PaintNow(PnlMain->Handle());
   }
 
   switch (Index) {
@@ -207,7 +211,7 @@ void TFrmNimbrel::ShowCleanIdle() {
 
 void TFrmNimbrel::CleanFinished(const std::wstring& Key) {
   if (!Key.empty()) ShellOpen(ReportPageUrl(Key));
-  Close();
+  CloseWhenIdle();
 }
 
 }  // namespace nimbrel

@@ -6,11 +6,14 @@
 #include "base/sync.h"
 #include "clean/privileges.h"
 #include "theme/orvanta_style.h"
+#include "widgets/application.h"
 
 namespace nimbrel {
 
 void InitializeModules() {
   InitMainThread();
+  // A function queued to the main thread that fails shows its error like an event handler's.
+  SetQueueErrorHandler([](std::exception_ptr Error) { Application().HandleException(Error); });
   InitPathVariables();
   // The lock of the shared Task Scheduler connection comes with the Startup page.
   LoadTranslation();

@@ -26,27 +26,40 @@ void EndMarkedProcesses(TProcessList& List, const std::function<void(DWORD)>& En
     if (Info.State == StateMarked) End(Info.ProcessID);
 }
 
-void WaitForMarkedProcesses(TProcessList& List, const std::function<void(DWORD)>& Sleep,
+bool WaitUnlessStopped(HANDLE Stop, DWORD Milliseconds) {
+  if (Stop == nullptr) {
+    ::Sleep(Milliseconds);
+    return true;
+  }
+  return ::WaitForSingleObject(Stop, Milliseconds) == WAIT_TIMEOUT;
+}
+
+bool WaitForMarkedProcesses(TProcessList& List, const std::function<bool(DWORD)>& Wait,
                             const std::function<bool(DWORD)>& Exists) {
   for (int Round = 0; Round < WaitRounds; ++Round) {
-    Sleep(WaitRoundMilliseconds);
+    if (!Wait(WaitRoundMilliseconds)) return false;
     for (auto& Info : List)
       if (Info.State == StateMarked && !Exists(Info.ProcessID)) Info.State = StateEnded;
   }
+  return true;
 }
 
 std::wstring RunCleanSteps(TCleanJobData& Data) {
   if (!Data.Processes) Data.Processes = std::make_shared<TProcessList>();
   TProcessList& List = *Data.Processes;
+  auto Stopped = [&] { return !WaitUnlessStopped(Data.Stop, 0); };
   CollectProcesses(List);
+  if (Stopped()) return {};
   MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(), IsCriticalProcess);
   EndMarkedProcesses(List, EndProcess);
-  WaitForMarkedProcesses(List, [](DWORD Milliseconds) { ::Sleep(Milliseconds); }, ProcessExists);
+  const auto Wait = [&](DWORD Milliseconds) { return WaitUnlessStopped(Data.Stop, Milliseconds); };
+  if (!WaitForMarkedProcesses(List, Wait, ProcessExists)) return {};
   try {
     PurgeMemory(CleanPurgeMode);
   } catch (...) {
     // A failed purge does not stop the clean.
   }
+  if (Stopped()) return {};
   return BuildAndSendReport(Data);
 }
 
@@ -55,6 +68,9 @@ TCleanJob::TCleanJob(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps)
 
 std::shared_ptr<TCleanJob> TCleanJob::Start(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps) {
   auto Job = std::make_shared<TCleanJob>(std::move(Data), std::move(Finish), std::move(Steps));
+  Job->FStop.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!Job->FStop) return nullptr;
+  Job->FData.Stop = Job->FStop.get();
   // The worker holds a reference of its own until it ends.
   auto* WorkerReference = new std::shared_ptr<TCleanJob>(Job);
   Job->FThread.reset(::CreateThread(nullptr, 0, ThreadProc, WorkerReference, 0, nullptr));
@@ -96,6 +112,11 @@ void TCleanJob::Run() {
     // The finishing step failed on the main thread; the worker has nothing left to do.
   }
   FFinished = true;
+}
+
+void TCleanJob::Stop() noexcept {
+  FAbandoned = true;
+  ::SetEvent(FStop.get());
 }
 
 bool TCleanJob::Wait(DWORD Milliseconds) {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <stdexcept>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "net/endpoints.h"
 #include "startup/autorun_page.h"
 #include "widgets/application.h"
+#include "widgets/page_load.h"
 
 namespace nimbrel {
 namespace {
@@ -410,22 +414,105 @@ TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
   ::DeleteFileW(File.c_str());
 }
 
-TEST_F(FrmNimbrelTest, ClosingTheWindowDuringACleanWaitsForTheWorker) {
+TEST_F(FrmNimbrelTest, ClosingTheWindowDuringACleanStopsTheWorkerAndEndsTheProgram) {
+  TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> StopSeen{false};
   std::atomic<bool> WorkerDone{false};
-  auto Window = std::make_unique<TFrmNimbrel>(nullptr, CleanWith({}, [&](TCleanJobData& Data) {
-                                                ::Sleep(300);
-                                                // Still whole: the window has not freed what the worker reads.
-                                                EXPECT_FALSE(Data.FileWhite.empty());
-                                                WorkerDone = true;
-                                                return std::wstring(L"key");
-                                              }));
+  std::atomic<int> ProgramEnds{0};
+  auto Run = std::make_unique<TCleanRun>(
+      std::vector<std::wstring>{},
+      [&](TCleanJobData& Data) {
+        ::WaitForSingleObject(Data.Stop, INFINITE);
+        StopSeen = true;
+        // Still whole: the window has not freed what the worker reads.
+        EXPECT_FALSE(Data.FileWhite.empty());
+        ::WaitForSingleObject(Release.get(), INFINITE);  // a step that would still block
+        WorkerDone = true;
+        return std::wstring(L"key");
+      },
+      [&] { ++ProgramEnds; });
+  auto Window = std::make_unique<TFrmNimbrel>(nullptr, std::move(Run));
   Window->Show();
   Press(Window->BtnStart);
   ASSERT_EQ(Window->CleanRun().State(), TCleanState::Running);
   ::DestroyWindow(Window->Handle());  // the user closed the window
-  EXPECT_TRUE(WorkerDone) << "the window went only after the worker had finished";
+  EXPECT_TRUE(StopSeen) << "the stop signal reached the step";
+  EXPECT_EQ(ProgramEnds, 1) << "the program ends while the step would still block";
+  EXPECT_FALSE(WorkerDone);
   EXPECT_NE(Window->CleanRun().State(), TCleanState::Done) << "no finishing step for a closed window";
   Window.reset();
+  ::SetEvent(Release.get());
+  for (int I = 0; I < 200 && !WorkerDone; ++I) Pump(25);
+  EXPECT_TRUE(WorkerDone);
+}
+
+TEST_F(FrmNimbrelTest, ACloseAlreadyQueuedWaitsUntilTheHeaderClickIsDone) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  Window.Show();
+  ::PostMessageW(Window.Handle(), WM_CLOSE, 0, 0);  // Alt+F4 just before the click
+  Press(Window.BtnAutorun);
+  ASSERT_TRUE(::IsWindow(Window.Handle())) << "nothing ran the queued close inside the handler";
+  ASSERT_NE(Window.FrmAutorun, nullptr);
+  EXPECT_TRUE(::IsWindow(Window.FrmAutorun->Handle()));
+  EXPECT_EQ(Window.FrmAutorun->LoadCount(), 1);
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 1);
+  for (int I = 0; I < 40 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+  EXPECT_FALSE(::IsWindow(Window.Handle())) << "then the close runs";
+}
+
+TEST_F(FrmNimbrelTest, TheFinishedCleanClosesOnlyAfterAnOpenMessageBox) {
+  TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TFrmNimbrel Window(nullptr, CleanWith({}, [&](TCleanJobData&) {
+                       ::WaitForSingleObject(Release.get(), 10000);
+                       return std::wstring();
+                     }));
+  Window.Show();
+  Press(Window.BtnStart);
+  // The user sits in a message box of the program when the clean's hand-over arrives.
+  std::atomic<bool> WindowAliveWhileBoxOpen{false};
+  std::thread Closer([&] {
+    ::SetEvent(Release.get());
+    for (int I = 0; I < 300; ++I) {
+      if (HWND Box = ::FindWindowW(L"#32770", L"NimbrelBox")) {
+        ::Sleep(1500);  // the hand-over has long run by now
+        WindowAliveWhileBoxOpen = ::IsWindow(Window.Handle()) != FALSE;
+        ::PostMessageW(Box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      ::Sleep(10);
+    }
+  });
+  ::MessageBoxW(Window.Handle(), L"waiting", L"NimbrelBox", MB_OK);
+  Closer.join();
+  EXPECT_EQ(Window.CleanRun().State(), TCleanState::Done) << "the finishing step ran inside the box's loop";
+  EXPECT_TRUE(WindowAliveWhileBoxOpen) << "the close waited for the box";
+  for (int I = 0; I < 80 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+  EXPECT_FALSE(::IsWindow(Window.Handle())) << "and came when the box was gone";
+}
+
+TEST(PageLoader, ALoadAskedForDuringALoadRunsOnceAfterIt) {
+  int Depth = 0, MaxDepth = 0, Loads = 0;
+  TPageLoader* Self = nullptr;
+  TPageLoader Loader([&] {
+    ++Loads;
+    MaxDepth = std::max(MaxDepth, ++Depth);
+    if (Loads == 1) {
+      Self->Request();  // a watcher's reload, a click and F5 while the first load runs
+      Self->Request();
+      Self->Request();
+      EXPECT_EQ(Loads, 1) << "not nested";
+    }
+    --Depth;
+  });
+  Self = &Loader;
+  Loader.Request();
+  EXPECT_EQ(Loads, 2);
+  EXPECT_EQ(MaxDepth, 1);
+  EXPECT_FALSE(Loader.Loading());
+
+  TPageLoader Failing([&] { throw std::runtime_error("load failed"); });
+  EXPECT_THROW(Failing.Request(), std::runtime_error);
+  EXPECT_FALSE(Failing.Loading()) << "ready for the next request";
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The clean job's steps with injected system actions, its worker thread and TCleanRun.
 #include "clean/clean_job.h"
 #include "clean/clean_run.h"
+#include "clean/protection_list.h"
 
 #include "base/sync.h"
 #include "tests/clean/child_process.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 
 namespace nimbrel {
@@ -76,22 +78,23 @@ TEST(EndMarkedProcesses, EndsMarkedEntriesInListOrder) {
   EXPECT_EQ(Ended, (std::vector<DWORD>{5, 8}));
 }
 
-TEST(WaitForMarkedProcesses, AlwaysFourRoundsOfOneSecond) {
+TEST(WaitForMarkedProcesses, FourRoundsOfOneSecondUnlessStopped) {
   // Id 1 is gone at once, id 2 after the second round, id 3 never ends, id 4 is not marked.
   TProcessList List{{1, nullptr, L"a", StateMarked}, {2, nullptr, L"b", StateMarked}, {3, nullptr, L"c", StateMarked},
                     {4, nullptr, L"d", StateListed}};
   std::vector<std::string> Events;
   int Round = 0;
-  WaitForMarkedProcesses(
+  EXPECT_TRUE(WaitForMarkedProcesses(
       List,
       [&](DWORD Milliseconds) {
         ++Round;
         Events.push_back("sleep " + std::to_string(Milliseconds));
+        return true;
       },
       [&](DWORD Id) {
         Events.push_back("exists " + std::to_string(Id));
         return Id == 3 || (Id == 2 && Round < 2);
-      });
+      }));
   EXPECT_EQ(Events, (std::vector<std::string>{"sleep 1000", "exists 1", "exists 2", "exists 3", "sleep 1000",
                                               "exists 2", "exists 3", "sleep 1000", "exists 3", "sleep 1000",
                                               "exists 3"}));
@@ -102,8 +105,32 @@ TEST(WaitForMarkedProcesses, AlwaysFourRoundsOfOneSecond) {
 
   TProcessList Nothing;
   int Sleeps = 0;
-  WaitForMarkedProcesses(Nothing, [&](DWORD) { ++Sleeps; }, [](DWORD) { return true; });
+  EXPECT_TRUE(WaitForMarkedProcesses(Nothing, [&](DWORD) { return ++Sleeps > 0; }, [](DWORD) { return true; }));
   EXPECT_EQ(Sleeps, 4);
+
+  // A stop during the second wait ends the rounds at once: nothing more is asked or changed.
+  TProcessList Stopped{{1, nullptr, L"a", StateMarked}, {2, nullptr, L"b", StateMarked}};
+  int Waits = 0;
+  std::vector<DWORD> Asked;
+  EXPECT_FALSE(WaitForMarkedProcesses(Stopped, [&](DWORD) { return ++Waits < 2; },
+                                      [&](DWORD Id) {
+                                        Asked.push_back(Id);
+                                        return Id == 2;
+                                      }));
+  EXPECT_EQ(Waits, 2);
+  EXPECT_EQ(Asked, (std::vector<DWORD>{1, 2}));
+  EXPECT_EQ(Stopped[0].State, StateEnded);
+  EXPECT_EQ(Stopped[1].State, StateMarked);
+}
+
+TEST(WaitUnlessStopped, WaitsOrGivesWayToTheStopSignal) {
+  TOwnedHandle Stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  EXPECT_TRUE(WaitUnlessStopped(Stop.get(), 10));
+  EXPECT_TRUE(WaitUnlessStopped(nullptr, 0));
+  ::SetEvent(Stop.get());
+  const ULONGLONG Start = ::GetTickCount64();
+  EXPECT_FALSE(WaitUnlessStopped(Stop.get(), 60000));
+  EXPECT_LT(::GetTickCount64() - Start, 1000u);
 }
 
 // Serves hand-overs until Done answers true or Milliseconds have passed.
@@ -209,7 +236,7 @@ TEST_F(TRunFixture, StartsOnceWithBothFilesAppended) {
   // Nor after it has finished: one clean per run.
   EXPECT_EQ(Run.Start(FileWhite, Processes, Finish()).Status, TCleanStartStatus::NotIdle);
   EXPECT_EQ(FileWhite, Expected);
-  Run.WaitForWorker();
+  Run.StopWorker();
   EXPECT_EQ(StepRuns, 1);
 }
 
@@ -252,7 +279,7 @@ TEST_F(TRunFixture, RowsMergedDuringACleanReachTheWindowListOnly) {
   EXPECT_EQ(FileWhite, (TStringList{L"embedded.exe*", L"server.exe*"}));
 }
 
-TEST_F(TRunFixture, WindowGoingAwayWaitsForTheWorkerWithoutFinishing) {
+TEST_F(TRunFixture, WindowGoingAwayStopsTheWorkerWithoutFinishing) {
   bool StepsDone = false;
   std::weak_ptr<TProcessList> Table;
   {
@@ -269,6 +296,38 @@ TEST_F(TRunFixture, WindowGoingAwayWaitsForTheWorkerWithoutFinishing) {
   EXPECT_TRUE(StepsDone);
   EXPECT_FALSE(FinishedKey);
   EXPECT_TRUE(Table.expired());
+}
+
+TEST_F(TRunFixture, AWorkerThatDoesNotGiveWayEndsTheProgramAfterOneSecond) {
+  TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> StopSeen{false};
+  std::atomic<bool> WorkerDone{false};
+  int Ends = 0;
+  ULONGLONG StoppedAfter = 0;
+  {
+    TCleanRun Run(
+        {},
+        [&](TCleanJobData& Data) {
+          ::WaitForSingleObject(Data.Stop, INFINITE);
+          StopSeen = true;
+          ::WaitForSingleObject(Release.get(), INFINITE);  // a step that would still block
+          WorkerDone = true;
+          return std::wstring(L"K");
+        },
+        [&] { ++Ends; });
+    ASSERT_EQ(Run.Start(FileWhite, nullptr, Finish()).Status, TCleanStartStatus::Started);
+    const ULONGLONG Start = ::GetTickCount64();
+    Run.StopWorker();
+    StoppedAfter = ::GetTickCount64() - Start;
+    EXPECT_EQ(Ends, 1) << "the program ends while the step still blocks";
+    EXPECT_TRUE(StopSeen) << "the stop signal reached the step";
+    EXPECT_FALSE(WorkerDone);
+  }
+  EXPECT_GE(StoppedAfter, 900u) << "the worker had its second to give way";
+  ::SetEvent(Release.get());
+  ASSERT_TRUE(ServeUntil([&] { return WorkerDone.load(); }, 10000));
+  ::Sleep(100);
+  EXPECT_FALSE(FinishedKey) << "no finishing step after a stop";
 }
 
 TEST_F(TRunFixture, FinishMayDestroyTheRun) {

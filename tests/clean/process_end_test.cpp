@@ -68,7 +68,13 @@ TEST(CleanSteps, EndsMarkedHelpersAndReportsTheirStates) {
   MarkProcesses(List, FileWhite, ::GetCurrentProcessId(), IsCriticalProcess);
   EndMarkedProcesses(List, EndProcess);
   std::vector<DWORD> Sleeps;
-  WaitForMarkedProcesses(List, [&](DWORD Milliseconds) { Sleeps.push_back(Milliseconds); ::Sleep(Milliseconds); }, ProcessExists);
+  WaitForMarkedProcesses(
+      List,
+      [&](DWORD Milliseconds) {
+        Sleeps.push_back(Milliseconds);
+        return WaitUnlessStopped(nullptr, Milliseconds);
+      },
+      ProcessExists);
   EXPECT_EQ(Sleeps, (std::vector<DWORD>(4, 1000)));
 
   for (const auto& Info : List) {
