@@ -27,4 +27,40 @@ std::string WideToUtf8(std::wstring_view Text) {
   return Result;
 }
 
+bool IsValidUtf8(std::string_view Text) noexcept {
+  size_t I = 0;
+  while (I < Text.size()) {
+    const auto Lead = static_cast<unsigned char>(Text[I]);
+    if (Lead < 0x80) {
+      ++I;
+      continue;
+    }
+    // The second byte's range depends on the lead byte; the rest are 80..BF.
+    unsigned char Low = 0x80, High = 0xBF;
+    size_t Length = 0;
+    if (Lead >= 0xC2 && Lead <= 0xDF) {
+      Length = 2;
+    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+      Length = 3;
+      if (Lead == 0xE0) Low = 0xA0;
+      if (Lead == 0xED) High = 0x9F;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+      Length = 4;
+      if (Lead == 0xF0) Low = 0x90;
+      if (Lead == 0xF4) High = 0x8F;
+    } else {
+      return false;
+    }
+    if (Text.size() - I < Length) return false;
+    const auto Second = static_cast<unsigned char>(Text[I + 1]);
+    if (Second < Low || Second > High) return false;
+    for (size_t K = 2; K < Length; ++K) {
+      const auto Next = static_cast<unsigned char>(Text[I + K]);
+      if (Next < 0x80 || Next > 0xBF) return false;
+    }
+    I += Length;
+  }
+  return true;
+}
+
 }  // namespace nimbrel

@@ -12,4 +12,8 @@ std::wstring Utf8ToWide(std::string_view Text);
 // Unpaired surrogates become U+FFFD; never fails.
 std::string WideToUtf8(std::wstring_view Text);
 
+// True when every byte sequence of Text is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF, no cut sequence at the end). Pure ASCII is valid.
+bool IsValidUtf8(std::string_view Text) noexcept;
+
 }  // namespace nimbrel

@@ -16,14 +16,14 @@ void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnPr
     if (Info.State != StateListed) continue;
     const bool Own = Info.ProcessID == OwnProcessId;
     const bool Protected = !Own && MatchesList(FileWhite, Info.FileName, true);
-    const std::optional<bool> Critical = (Own || Protected) ? std::nullopt : IsCritical(Info.ProcessID);
+    const std::optional<bool> Critical = (Own || Protected) ? std::nullopt : IsCritical(Info);
     if (ShouldMarkProcess(Own, Protected, Critical)) Info.State = StateMarked;
   }
 }
 
-void EndMarkedProcesses(TProcessList& List, const std::function<void(DWORD)>& End) {
+void EndMarkedProcesses(TProcessList& List, const std::function<void(const TProcessInfo&)>& End) {
   for (const auto& Info : List)
-    if (Info.State == StateMarked) End(Info.ProcessID);
+    if (Info.State == StateMarked && Info.Process) End(Info);
 }
 
 bool WaitUnlessStopped(HANDLE Stop, DWORD Milliseconds) {
@@ -35,11 +35,11 @@ bool WaitUnlessStopped(HANDLE Stop, DWORD Milliseconds) {
 }
 
 bool WaitForMarkedProcesses(TProcessList& List, const std::function<bool(DWORD)>& Wait,
-                            const std::function<bool(DWORD)>& Exists) {
+                            const std::function<bool(const TProcessInfo&)>& Running) {
   for (int Round = 0; Round < WaitRounds; ++Round) {
     if (!Wait(WaitRoundMilliseconds)) return false;
     for (auto& Info : List)
-      if (Info.State == StateMarked && !Exists(Info.ProcessID)) Info.State = StateEnded;
+      if (Info.State == StateMarked && Info.Process && !Running(Info)) Info.State = StateEnded;
   }
   return true;
 }
@@ -50,10 +50,12 @@ std::wstring RunCleanSteps(TCleanJobData& Data) {
   auto Stopped = [&] { return !WaitUnlessStopped(Data.Stop, 0); };
   CollectProcesses(List);
   if (Stopped()) return {};
-  MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(), IsCriticalProcess);
-  EndMarkedProcesses(List, EndProcess);
+  MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(),
+                [](const TProcessInfo& Info) { return IsCriticalProcessHandle(Info.Process.get()); });
+  EndMarkedProcesses(List, [](const TProcessInfo& Info) { EndProcessHandle(Info.Process.get()); });
   const auto Wait = [&](DWORD Milliseconds) { return WaitUnlessStopped(Data.Stop, Milliseconds); };
-  if (!WaitForMarkedProcesses(List, Wait, ProcessExists)) return {};
+  if (!WaitForMarkedProcesses(List, Wait, [](const TProcessInfo& Info) { return ProcessRunning(Info.Process.get()); }))
+    return {};
   try {
     PurgeMemory(CleanPurgeMode);
   } catch (...) {

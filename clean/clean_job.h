@@ -35,23 +35,25 @@ bool WaitUnlessStopped(HANDLE Stop, DWORD Milliseconds);
 // white list or one that Windows marks critical. One whose criticality cannot be read is marked.
 bool ShouldMarkProcess(bool IsOwnProcess, bool IsProtected, std::optional<bool> IsCritical);
 
-using TCriticalQuery = std::function<std::optional<bool>(DWORD ProcessId)>;
+using TCriticalQuery = std::function<std::optional<bool>(const TProcessInfo& Info)>;
 
 // Marking pass, in list order: listed entries that ShouldMarkProcess chooses get StateMarked.
 // IsCritical is asked only for processes that the other rules would mark.
 void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId, const TCriticalQuery& IsCritical);
 
-// Ending pass, in list order, without pausing: End for every marked entry.
-void EndMarkedProcesses(TProcessList& List, const std::function<void(DWORD ProcessId)>& End);
+// Ending pass, in list order, without pausing: End for every marked entry that holds its process
+// handle. An entry without one is never ended and stays marked (reported as still running).
+void EndMarkedProcesses(TProcessList& List, const std::function<void(const TProcessInfo& Info)>& End);
 
 inline constexpr int WaitRounds = 4;
 inline constexpr DWORD WaitRoundMilliseconds = 1000;
 
 // WaitRounds rounds unless the clean stops: each waits WaitRoundMilliseconds (Wait answers false
 // when the clean is to stop, which ends the rounds at once), then every entry still marked that
-// Exists denies becomes StateEnded. Entries still running stay marked. False when stopped.
+// holds its process handle and that Running denies becomes StateEnded. Entries still running, and
+// entries without a handle, stay marked. False when stopped.
 bool WaitForMarkedProcesses(TProcessList& List, const std::function<bool(DWORD Milliseconds)>& Wait,
-                            const std::function<bool(DWORD ProcessId)>& Exists);
+                            const std::function<bool(const TProcessInfo& Info)>& Running);
 
 // The worker's steps with the real system, on the calling thread: collect, mark, end, wait,
 // purge memory (its failures swallowed), build and send the report. Answers the report key,

@@ -490,6 +490,15 @@ TEST_F(FrmNimbrelTest, TheFinishedCleanClosesOnlyAfterAnOpenMessageBox) {
   EXPECT_FALSE(::IsWindow(Window.Handle())) << "and came when the box was gone";
 }
 
+TEST(MessageBoxes, ReadRightToLeftInArabicOnly) {
+  SetRightToLeftReading(false);
+  EXPECT_EQ(MessageBoxType(MB_OK | MB_ICONERROR), static_cast<UINT>(MB_OK | MB_ICONERROR));
+  SetRightToLeftReading(true);
+  EXPECT_EQ(MessageBoxType(MB_OK | MB_ICONERROR), static_cast<UINT>(MB_OK | MB_ICONERROR | MB_RTLREADING | MB_RIGHT));
+
+  SetRightToLeftReading(CurrentLanguage() == L"ar");
+}
+
 TEST(PageLoader, ALoadAskedForDuringALoadRunsOnceAfterIt) {
   int Depth = 0, MaxDepth = 0, Loads = 0;
   TPageLoader* Self = nullptr;

@@ -48,17 +48,18 @@ TEST(MarkProcesses, SparesOwnProtectedAndCriticalProcesses) {
   FileWhite.insert(FileWhite.end(), Rows.Rows.begin(), Rows.Rows.end());
 
   TProcessList List{
-      {10, nullptr, L"C:\\Program Files\\Nimbrel\\Nimbrel.exe", StateListed},  // own process
-      {11, nullptr, L"C:\\Windows\\System32\\svchost.exe", StateListed},       // embedded name row
-      {12, nullptr, L"D:\\Editors\\notepad.exe", StateListed},                 // exception-file name row
-      {13, nullptr, L"System", StateListed},                                   // bare name
-      {14, nullptr, L"C:\\Users\\me\\game.exe", StateListed},
-      {15, nullptr, L"C:\\Vendor\\critical.exe", StateListed},
-      {16, nullptr, L"C:\\Vendor\\unknown.exe", StateListed},
-      {17, nullptr, L"C:\\Users\\me\\game.exe", StateEnded},  // not listed any more: left as it is
+      {10, nullptr, L"C:\\Program Files\\Nimbrel\\Nimbrel.exe", StateListed, nullptr},  // own process
+      {11, nullptr, L"C:\\Windows\\System32\\svchost.exe", StateListed, nullptr},       // embedded name row
+      {12, nullptr, L"D:\\Editors\\notepad.exe", StateListed, nullptr},                 // exception-file name row
+      {13, nullptr, L"System", StateListed, nullptr},                                   // bare name
+      {14, nullptr, L"C:\\Users\\me\\game.exe", StateListed, nullptr},
+      {15, nullptr, L"C:\\Vendor\\critical.exe", StateListed, nullptr},
+      {16, nullptr, L"C:\\Vendor\\unknown.exe", StateListed, nullptr},
+      {17, nullptr, L"C:\\Users\\me\\game.exe", StateEnded, nullptr},  // not listed any more: left as it is
   };
   std::vector<DWORD> Asked;
-  MarkProcesses(List, FileWhite, 10, [&](DWORD Id) -> std::optional<bool> {
+  MarkProcesses(List, FileWhite, 10, [&](const TProcessInfo& Info) -> std::optional<bool> {
+    const DWORD Id = Info.ProcessID;
     Asked.push_back(Id);
     if (Id == 15) return true;
     if (Id == 16) return std::nullopt;
@@ -70,18 +71,23 @@ TEST(MarkProcesses, SparesOwnProtectedAndCriticalProcesses) {
   EXPECT_EQ(Asked, (std::vector<DWORD>{14, 15, 16}));
 }
 
-TEST(EndMarkedProcesses, EndsMarkedEntriesInListOrder) {
-  TProcessList List{{5, nullptr, L"a", StateMarked}, {6, nullptr, L"b", StateListed}, {7, nullptr, L"c", StateEnded},
-                    {8, nullptr, L"d", StateMarked}};
+// Stands for an opened process handle in tests that never use it.
+TSharedProcess Held() { return TSharedProcess(::GetCurrentProcess(), [](HANDLE) {}); }
+
+TEST(EndMarkedProcesses, EndsMarkedEntriesThatHoldTheirProcessInListOrder) {
+  TProcessList List{{5, nullptr, L"a", StateMarked, Held()}, {6, nullptr, L"b", StateListed, Held()},
+                    {7, nullptr, L"c", StateEnded, Held()},  {8, nullptr, L"d", StateMarked, Held()},
+                    {9, nullptr, L"e", StateMarked, nullptr}};  // could not be opened: never ended
   std::vector<DWORD> Ended;
-  EndMarkedProcesses(List, [&](DWORD Id) { Ended.push_back(Id); });
+  EndMarkedProcesses(List, [&](const TProcessInfo& Info) { Ended.push_back(Info.ProcessID); });
   EXPECT_EQ(Ended, (std::vector<DWORD>{5, 8}));
 }
 
 TEST(WaitForMarkedProcesses, FourRoundsOfOneSecondUnlessStopped) {
   // Id 1 is gone at once, id 2 after the second round, id 3 never ends, id 4 is not marked.
-  TProcessList List{{1, nullptr, L"a", StateMarked}, {2, nullptr, L"b", StateMarked}, {3, nullptr, L"c", StateMarked},
-                    {4, nullptr, L"d", StateListed}};
+  TProcessList List{{1, nullptr, L"a", StateMarked, Held()}, {2, nullptr, L"b", StateMarked, Held()},
+                    {3, nullptr, L"c", StateMarked, Held()}, {4, nullptr, L"d", StateListed, Held()},
+                    {5, nullptr, L"e", StateMarked, nullptr}};  // no handle: never asked, stays marked
   std::vector<std::string> Events;
   int Round = 0;
   EXPECT_TRUE(WaitForMarkedProcesses(
@@ -91,7 +97,8 @@ TEST(WaitForMarkedProcesses, FourRoundsOfOneSecondUnlessStopped) {
         Events.push_back("sleep " + std::to_string(Milliseconds));
         return true;
       },
-      [&](DWORD Id) {
+      [&](const TProcessInfo& Info) {
+        const DWORD Id = Info.ProcessID;
         Events.push_back("exists " + std::to_string(Id));
         return Id == 3 || (Id == 2 && Round < 2);
       }));
@@ -102,20 +109,21 @@ TEST(WaitForMarkedProcesses, FourRoundsOfOneSecondUnlessStopped) {
   EXPECT_EQ(List[1].State, StateEnded);
   EXPECT_EQ(List[2].State, StateMarked);
   EXPECT_EQ(List[3].State, StateListed);
+  EXPECT_EQ(List[4].State, StateMarked);
 
   TProcessList Nothing;
   int Sleeps = 0;
-  EXPECT_TRUE(WaitForMarkedProcesses(Nothing, [&](DWORD) { return ++Sleeps > 0; }, [](DWORD) { return true; }));
+  EXPECT_TRUE(WaitForMarkedProcesses(Nothing, [&](DWORD) { return ++Sleeps > 0; }, [](const TProcessInfo&) { return true; }));
   EXPECT_EQ(Sleeps, 4);
 
   // A stop during the second wait ends the rounds at once: nothing more is asked or changed.
-  TProcessList Stopped{{1, nullptr, L"a", StateMarked}, {2, nullptr, L"b", StateMarked}};
+  TProcessList Stopped{{1, nullptr, L"a", StateMarked, Held()}, {2, nullptr, L"b", StateMarked, Held()}};
   int Waits = 0;
   std::vector<DWORD> Asked;
   EXPECT_FALSE(WaitForMarkedProcesses(Stopped, [&](DWORD) { return ++Waits < 2; },
-                                      [&](DWORD Id) {
-                                        Asked.push_back(Id);
-                                        return Id == 2;
+                                      [&](const TProcessInfo& Info) {
+                                        Asked.push_back(Info.ProcessID);
+                                        return Info.ProcessID == 2;
                                       }));
   EXPECT_EQ(Waits, 2);
   EXPECT_EQ(Asked, (std::vector<DWORD>{1, 2}));
@@ -160,7 +168,7 @@ TEST(CleanJob, HandsTheKeyToTheMainThreadAndWorksOnItsCopy) {
       [&](TCleanJobData& Worked) {
         ::Sleep(100);
         Seen = Worked.FileWhite;
-        Worked.Processes->push_back({1, nullptr, L"x", StateListed});
+        Worked.Processes->push_back({1, nullptr, L"x", StateListed, nullptr});
         return std::wstring(L"KEY-1");
       });
   ASSERT_NE(Job, nullptr);
@@ -285,7 +293,7 @@ TEST_F(TRunFixture, WindowGoingAwayStopsTheWorkerWithoutFinishing) {
   {
     TCleanRun Run({}, [&](TCleanJobData& Data) {
       ::Sleep(300);
-      Data.Processes->push_back({1, nullptr, L"x", StateListed});  // still alive for the worker
+      Data.Processes->push_back({1, nullptr, L"x", StateListed, nullptr});  // still alive for the worker
       StepsDone = true;
       return std::wstring(L"K");
     });
