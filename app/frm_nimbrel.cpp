@@ -7,6 +7,7 @@
 #include <random>
 
 #include "app/translate.h"
+#include "base/ascii.h"
 #include "base/utf.h"
 #include "bundle/install_page.h"
 #include "base/shell_open.h"
@@ -30,7 +31,7 @@ constexpr int LogoIndex = 3;
 int PageIndexOf(const TComponent* Sender) {
   if (Sender == nullptr) return -1;
   for (int I = 0; I < static_cast<int>(std::size(PageSenders)); ++I) {
-    if (::lstrcmpiW(Sender->Name().c_str(), PageSenders[I]) == 0) return I;
+    if (SameTextAscii(Sender->Name(), PageSenders[I])) return I;
   }
   return -1;
 }
