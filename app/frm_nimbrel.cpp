@@ -124,12 +124,7 @@ void TFrmNimbrel::FormCreate() {
 
   Application().SetTitle(Caption());
 
-  static constexpr const wchar_t* Tips[] = {
-      L"윈도우 필수 프로그램만 남기고 <B>종료</B>합니다.",
-      L"프로그램은 종료만 되며, <B>삭제</B>하지 않습니다.",
-  };
-  const std::wstring Tip = Translate(Tips[std::bernoulli_distribution(0.5)(TipRandom()) ? 1 : 0]);
-  LblContent->SetCaption(L"<C><FC:clGray>" + Tip + L"</FC></C>");
+  LblContent->SetCaption(HomeTipMarkup(Translate(HomeTips[std::bernoulli_distribution(0.5)(TipRandom()) ? 1 : 0])));
 
   ProcessList = std::make_shared<TProcessList>();
 
@@ -139,6 +134,8 @@ void TFrmNimbrel::FormCreate() {
 
   // The start-up check with the web service plugs in here.
 }
+
+std::wstring HomeTipMarkup(const std::wstring& Tip) { return L"<C><FC:clGray>" + Tip + L"</FC></C>"; }
 
 void TFrmNimbrel::FormDestroy() {
   // A clean may still run: it is stopped, and a worker that does not give way within a second

@@ -13,6 +13,7 @@
 
 #include "app/translate.h"
 #include "base/sync.h"
+#include "base/utf.h"
 #include "bundle/install_page.h"
 #include "net/endpoints.h"
 #include "startup/autorun_page.h"
@@ -488,6 +489,72 @@ TEST_F(FrmNimbrelTest, TheFinishedCleanClosesOnlyAfterAnOpenMessageBox) {
   EXPECT_TRUE(WindowAliveWhileBoxOpen) << "the close waited for the box";
   for (int I = 0; I < 80 && ::IsWindow(Window.Handle()); ++I) Pump(25);
   EXPECT_FALSE(::IsWindow(Window.Handle())) << "and came when the box was gone";
+}
+
+TEST_F(FrmNimbrelTest, EveryTipFitsTheHomeCardInEveryLanguage) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  const HWND Label = Window.LblContent->Handle();
+  RECT Client;
+  ::GetClientRect(Label, &Client);
+  HDC Dc = ::GetDC(Label);
+  const HFONT Font = Window.LblContent->FontHandle();
+  for (const bool Rtl : {false, true}) {
+    SetRightToLeftReading(Rtl);
+    for (const wchar_t* Language : {L"ko", L"en", L"ja", L"zh", L"ru", L"it", L"fr", L"es", L"ar"}) {
+      if (Rtl != (std::wstring(Language) == L"ar")) continue;
+      for (const wchar_t* Tip : HomeTips) {
+        const TMarkup Markup = ParseMarkup(HomeTipMarkup(Translate(Tip, Language)));
+        LOGFONTW Log{};
+        ::GetObjectW(Font, sizeof(Log), &Log);
+        Log.lfWeight = FW_BOLD;
+        TOwnedFont Bold(::CreateFontIndirectW(&Log));
+        const auto Lines = LayoutMarkup(Dc, Markup, Client.right,
+                                        [&](const TMarkupRun& Run) { return Run.Bold ? Bold.get() : Font; });
+        int Height = 0;
+        for (const TMarkupLine& Line : Lines) {
+          EXPECT_LE(Line.Width, Client.right) << WideToUtf8(Language);
+          Height += Line.Height;
+        }
+        EXPECT_LE(Lines.size(), 2u) << WideToUtf8(Language);
+        EXPECT_LE(Height, Client.bottom) << WideToUtf8(Language);
+      }
+    }
+  }
+  SetRightToLeftReading(CurrentLanguage() == L"ar");
+  ::ReleaseDC(Label, Dc);
+}
+
+TEST(MarkupLayout, WrapsAtBlanksAcrossRunsAndKeepsLongWordsWhole) {
+  HDC Dc = ::CreateCompatibleDC(nullptr);
+  const HFONT Font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  auto WidthOf = [&](const std::wstring& Text) {
+    TSelectObject Selected(Dc, Font);
+    RECT Box{0, 0, 0, 0};
+    ::DrawTextW(Dc, Text.c_str(), static_cast<int>(Text.size()), &Box, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    return static_cast<int>(Box.right);
+  };
+  const TMarkup Markup = ParseMarkup(L"alpha beta <B>gamma</B> delta<BR>x");
+  auto Texts = [](const TMarkupLine& Line) {
+    std::wstring Joined;
+    for (const TMarkupPiece& Piece : Line.Pieces) Joined += Piece.Text;
+    return Joined;
+  };
+  const auto FontOf = [&](const TMarkupRun&) { return Font; };
+  // Wide enough for all: one line per mark-up line, measured as one text.
+  auto Lines = LayoutMarkup(Dc, Markup, 10000, FontOf);
+  ASSERT_EQ(Lines.size(), 2u);
+  EXPECT_EQ(Texts(Lines[0]), L"alpha beta gamma delta");
+  EXPECT_NEAR(Lines[0].Width, WidthOf(L"alpha beta gamma delta"), 2);
+  // Room for "alpha beta gamma" only: the next word goes down, without its blank.
+  Lines = LayoutMarkup(Dc, Markup, WidthOf(L"alpha beta gamma") + 1, FontOf);
+  ASSERT_EQ(Lines.size(), 3u);
+  EXPECT_EQ(Texts(Lines[0]), L"alpha beta gamma ");
+  EXPECT_EQ(Texts(Lines[1]), L"delta");
+  EXPECT_EQ(Texts(Lines[2]), L"x");
+  // Narrower than any word: a word a line, none cut.
+  Lines = LayoutMarkup(Dc, Markup, 1, FontOf);
+  EXPECT_EQ(Lines.size(), 5u);
+  ::DeleteDC(Dc);
 }
 
 TEST(MessageBoxes, ReadRightToLeftInArabicOnly) {
