@@ -1,6 +1,12 @@
 // Plain and mark-up labels.
 #include "widgets/label.h"
 
+#include <usp10.h>
+
+#include <algorithm>
+
+#include "base/system_library.h"
+
 #include <algorithm>
 #include <cwctype>
 
@@ -172,15 +178,47 @@ void TMarkupLabel::SetCaption(const std::wstring& Caption) {
   TControl::SetCaption(FMarkup.PlainText());
 }
 
+namespace {
+
+bool HasRightToLeftScript(std::wstring_view Text) {
+  return std::any_of(Text.begin(), Text.end(), [](wchar_t C) {
+    return (C >= 0x0590 && C <= 0x08FF) || (C >= 0xFB1D && C <= 0xFDFF) || (C >= 0xFE70 && C <= 0xFEFF);
+  });
+}
+
+// The width of Text shaped as it is drawn (joined Arabic letters are narrower than the letters
+// one by one, which is what some text-extent functions add up); nullopt when Uniscribe cannot tell.
+std::optional<int> ShapedWidth(HDC Dc, std::wstring_view Text, bool Rtl) {
+  static const auto Analyse = SystemProc<decltype(&::ScriptStringAnalyse)>(L"usp10.dll", "ScriptStringAnalyse");
+  static const auto Size = SystemProc<decltype(&::ScriptString_pSize)>(L"usp10.dll", "ScriptString_pSize");
+  static const auto Free = SystemProc<decltype(&::ScriptStringFree)>(L"usp10.dll", "ScriptStringFree");
+  if (Analyse == nullptr || Size == nullptr || Free == nullptr || Text.empty()) return std::nullopt;
+  SCRIPT_STRING_ANALYSIS Analysis = nullptr;
+  const int Length = static_cast<int>(Text.size());
+  if (FAILED(Analyse(Dc, Text.data(), Length, Length * 3 / 2 + 16, -1, SSA_GLYPHS | SSA_FALLBACK | (Rtl ? SSA_RTL : 0),
+                     0, nullptr, nullptr, nullptr, nullptr, nullptr, &Analysis)))
+    return std::nullopt;
+  const SIZE* Extent = Size(Analysis);
+  const std::optional<int> Width = Extent != nullptr ? std::optional<int>(Extent->cx) : std::nullopt;
+  Free(&Analysis);
+  return Width;
+}
+
+}  // namespace
+
 std::vector<TMarkupLine> LayoutMarkup(HDC Dc, const TMarkup& Markup, int Width,
                                       const std::function<HFONT(const TMarkupRun&)>& FontFor) {
-  const UINT Flags = DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | (RightToLeftReading() ? DT_RTLREADING : 0);
+  const bool Rtl = RightToLeftReading();
+  const UINT Flags = DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | (Rtl ? DT_RTLREADING : 0);
   auto Measure = [&](HFONT Font, std::wstring_view Text) {
     TSelectObject Selected(Dc, Font);
     RECT Box{0, 0, 0, 0};
-    // Measured as drawn: shaped scripts (Arabic) are narrower than their characters one by one.
     ::DrawTextW(Dc, Text.data(), static_cast<int>(Text.size()), &Box, Flags);
-    return SIZE{Box.right - Box.left, Box.bottom - Box.top};
+    SIZE Size{Box.right - Box.left, Box.bottom - Box.top};
+    // Measured as drawn: shaped scripts (Arabic) are narrower than their characters one by one.
+    if (HasRightToLeftScript(Text))
+      if (const std::optional<int> Shaped = ShapedWidth(Dc, Text, Rtl)) Size.cx = *Shaped;
+    return Size;
   };
   std::vector<TMarkupLine> Lines(1);
   int Trailing = 0;  // width of the blanks that end the current line
