@@ -103,8 +103,16 @@ void AppendStartup(std::string& Out, const std::vector<TStartRow>& Startup, TLan
                "</th></tr>"});
   for (const TStartRow& Row : Startup) {
     const auto Label = SourceLabel(Row.From, Language);
-    Append(Out, {"<tr><td dir=\"ltr\">", EscapeHtml(Row.Item), "</td><td>", EscapeHtml(Label ? *Label : Row.From),
-                 "</td></tr>"});
+    const std::string_view Name = ItemFileName(Row.Item);
+    Out += "<tr><td dir=\"ltr\">";
+    if (Label && !Name.empty()) {
+      // An entry page exists only for the five sources and a non-empty name.
+      Append(Out, {"<a href=\"/entry/", PercentEncodeSegment(LowerUtf8(Row.From)), "/", PercentEncodeSegment(Name),
+                   "\">", EscapeHtml(Row.Item), "</a>"});
+    } else {
+      Out += EscapeHtml(Row.Item);
+    }
+    Append(Out, {"</td><td>", EscapeHtml(Label ? *Label : Row.From), "</td></tr>"});
   }
   Out += "</table></section>";
 }

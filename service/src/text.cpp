@@ -130,6 +130,24 @@ std::optional<std::string> PercentDecodeSegment(std::string_view Segment) {
   return Out;
 }
 
+std::string PercentEncodeSegment(std::string_view Text) {
+  constexpr std::string_view Hex = "0123456789ABCDEF";
+  std::string Out;
+  Out.reserve(Text.size() * 3);
+  for (const char C : Text) {
+    const auto Byte = static_cast<unsigned char>(C);
+    if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' || C == '.' ||
+        C == '_' || C == '~') {
+      Out += C;
+    } else {
+      Out += '%';
+      Out += Hex[Byte >> 4];
+      Out += Hex[Byte & 15];
+    }
+  }
+  return Out;
+}
+
 std::string_view ItemFileName(std::string_view Item) {
   const size_t Cut = Item.find_last_of("\\:");
   return Cut == std::string_view::npos ? Item : Item.substr(Cut + 1);

@@ -19,6 +19,9 @@ std::string LowerUtf8(std::string_view Text);
 // hexadecimal digits or the result is not valid UTF-8 or holds a NUL.
 std::optional<std::string> PercentDecodeSegment(std::string_view Segment);
 
+// Percent-encodes every byte outside A-Z a-z 0-9 - . _ ~, so that the text stays one address segment.
+std::string PercentEncodeSegment(std::string_view Text);
+
 // Everything after the last "\" or ":" of a stored startup item; the whole text when there is none.
 std::string_view ItemFileName(std::string_view Item);
 
