@@ -72,6 +72,9 @@ void TService::Route() {
   const size_t Threads = static_cast<size_t>(FConfig.Threads);
   Server.new_task_queue = [Threads] { return new httplib::ThreadPool(Threads); };
   Server.set_payload_max_length(MaxReportBytes);
+  // A worker keeps an idle kept-alive connection until this runs out, and a stop waits for the
+  // workers: a short time keeps SIGTERM prompt.
+  Server.set_keep_alive_timeout(1);
   Server.set_default_headers({
       {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:"},
       {"Referrer-Policy", "no-referrer"},
