@@ -22,6 +22,7 @@ constexpr std::string_view Style =
     ".counts{display:flex;flex-wrap:wrap;gap:10px;margin:0 0 12px;padding:0;list-style:none}"
     ".counts li{border-radius:6px;padding:6px 12px;background:#eef1f5}"
     ".counts b{font-size:18px;margin-inline-end:6px}"
+    ".bar{display:block;margin:0 0 6px}[dir=rtl] .bar{transform:scaleX(-1)}"
     ".s-1{color:#17703a}.s-2{color:#b3261e}.s1{color:#5b6472}"
     "td a{color:#1b5fc1;text-decoration:none}td a:hover{text-decoration:underline}"
     ".note{color:#5b6472;font-size:13px}";

@@ -37,7 +37,7 @@ std::string MemoryBar(const TMemoryFigures& Memory) {
   };
   char Svg[512];
   std::snprintf(Svg, sizeof Svg,
-                "<svg viewBox=\"0 0 600 18\" width=\"100%%\" height=\"18\" preserveAspectRatio=\"none\" "
+                "<svg class=\"bar\" viewBox=\"0 0 600 18\" width=\"100%%\" height=\"18\" preserveAspectRatio=\"none\" "
                 "aria-hidden=\"true\"><rect width=\"600\" height=\"18\" rx=\"4\" fill=\"#e3e7ed\"/>"
                 "<rect width=\"%.1f\" height=\"18\" fill=\"#2e9d5b\"/><rect width=\"%.1f\" height=\"18\" "
                 "fill=\"#1b5fc1\"/></svg>",
@@ -61,7 +61,8 @@ void AppendMemory(std::string& Out, const TMemoryFigures& Memory, TLanguage Lang
       {TText::TotalMemory, Figure(Memory.Total, Language)},
   }};
   for (const auto& [Label, Value] : Rows) {
-    Append(Out, {"<tr><th>", Text(Label, Language), "</th><td class=\"num\">", Value, "</td></tr>"});
+    Append(Out, {"<tr><th>", Text(Label, Language), "</th><td class=\"num\"><span dir=\"ltr\">", Value,
+                 "</span></td></tr>"});
   }
   Out += "</table></section>";
 }
@@ -89,7 +90,7 @@ void AppendProcesses(std::string& Out, const std::vector<TProcessRow>& Processes
   for (const auto& [State, Label] : StateOrder) {
     for (const TProcessRow& Row : Processes) {
       if (Row.State != State) continue;
-      Append(Out, {"<tr><td dir=\"ltr\">", EscapeHtml(Row.File), "</td><td class=\"", StateClass(State), "\">",
+      Append(Out, {"<tr><td><span dir=\"ltr\">", EscapeHtml(Row.File), "</span></td><td class=\"", StateClass(State), "\">",
                    Text(Label, Language), "</td></tr>"});
     }
   }
@@ -104,13 +105,13 @@ void AppendStartup(std::string& Out, const std::vector<TStartRow>& Startup, TLan
   for (const TStartRow& Row : Startup) {
     const auto Label = SourceLabel(Row.From, Language);
     const std::string_view Name = ItemFileName(Row.Item);
-    Out += "<tr><td dir=\"ltr\">";
+    Out += "<tr><td>";
     if (Label && !Name.empty()) {
       // An entry page exists only for the five sources and a non-empty name.
-      Append(Out, {"<a href=\"/entry/", PercentEncodeSegment(LowerUtf8(Row.From)), "/", PercentEncodeSegment(Name),
-                   "\">", EscapeHtml(Row.Item), "</a>"});
+      Append(Out, {"<a dir=\"ltr\" href=\"/entry/", PercentEncodeSegment(LowerUtf8(Row.From)), "/",
+                   PercentEncodeSegment(Name), "\">", EscapeHtml(Row.Item), "</a>"});
     } else {
-      Out += EscapeHtml(Row.Item);
+      Append(Out, {"<span dir=\"ltr\">", EscapeHtml(Row.Item), "</span>"});
     }
     Append(Out, {"</td><td>", EscapeHtml(Label ? *Label : Row.From), "</td></tr>"});
   }

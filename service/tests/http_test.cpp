@@ -171,7 +171,7 @@ TEST(Http, AFailingStoreAnswers503AndPagesStillWork) {
   ASSERT_TRUE(Entry);
   EXPECT_EQ(Entry->status, 200);
   EXPECT_NE(Entry->body.find("Microsoft OneDrive"), std::string::npos);
-  EXPECT_EQ(Entry->body.find("stored reports"), std::string::npos);  // no count to show
+  EXPECT_EQ(Entry->body.find("Stored reports"), std::string::npos);  // no count to show
   EXPECT_EQ(Client.Get("/api.init.php", {{"User-Version", "1.0.0.0"}, {"User-Command", "hold"}})->body, "{}");
 }
 
@@ -209,10 +209,10 @@ TEST(Http, EntryPagesDecodeEachSegmentAfterSplitting) {
     const char* Shows;  // a text the page holds
   };
   for (const TCase& Case : {
-           TCase{"/entry/hkcu/OneDrive", 200, "Listed in 2 stored reports."},
+           TCase{"/entry/hkcu/OneDrive", 200, "Stored reports that list this entry: 2."},
            TCase{"/entry/HKCU/onedrive", 200, "Microsoft OneDrive keeps files"},
-           TCase{"/entry/hklm/OneDrive", 200, "Listed in 1 stored reports."},
-           TCase{"/entry/hkcu/a%2Fb", 200, "Listed in 2 stored reports."},
+           TCase{"/entry/hklm/OneDrive", 200, "Stored reports that list this entry: 1."},
+           TCase{"/entry/hkcu/a%2Fb", 200, "Stored reports that list this entry: 2."},
            TCase{"/entry/file/%EC%B9%B4%EC%B9%B4%EC%98%A4%ED%86%A1.lnk", 200, "<h1 dir=\"auto\">카카오톡.lnk</h1>"},
            TCase{"/entry/file/Send%20to%20OneNote.lnk", 200, "OneNote&#39;s helper"},
            TCase{"/entry/serv/%3Cscript%3Ex", 200, "&lt;script&gt;x"},
