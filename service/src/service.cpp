@@ -81,7 +81,18 @@ void TService::Route() {
       {"X-Content-Type-Options", "nosniff"},
   });
   Server.Get("/api.init.php", [this](const auto& Request, auto& Response) { AnswerInit(Request, Response); });
-  Server.Post("/report.php", [this](const auto& Request, auto& Response) { AnswerUpload(Request, Response); });
+  // The server reads a chunked or compressed body without its length limit: only the upload takes a
+  // body, and it reads it itself, stopping past the limit.
+  Server.set_pre_routing_handler([](const httplib::Request& Request, httplib::Response& Response) {
+    const bool Upload = Request.method == "POST" && Request.path == "/report.php";
+    const std::string Length = Request.get_header_value("Content-Length");
+    const bool HasBody = Request.has_header("Transfer-Encoding") || (!Length.empty() && Length != "0");
+    if (Upload || !HasBody) return httplib::Server::HandlerResponse::Unhandled;
+    Refuse(Response, 400, "no body expected");
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  Server.Post("/report.php", [this](const httplib::Request& Request, httplib::Response& Response,
+                                    const httplib::ContentReader& Reader) { AnswerUpload(Request, Response, Reader); });
   Server.Get("/", [this](const auto& Request, auto& Response) { AnswerRoot(Request, Response); });
   Server.Get("/nimbrel", [](const auto& Request, auto& Response) {
     const TLanguage Language = RequestLanguage(Request);
@@ -123,9 +134,20 @@ void TService::AnswerInit(const httplib::Request& Request, httplib::Response& Re
   Response.set_content(BuildInitAnswer(FConfig, Init), JsonType);
 }
 
-void TService::AnswerUpload(const httplib::Request& Request, httplib::Response& Response) {
+void TService::AnswerUpload(const httplib::Request& Request, httplib::Response& Response,
+                            const httplib::ContentReader& Reader) {
   if (!FUploads.Allow(Request.remote_addr, FClock())) return Refuse(Response, 429, "too many reports");
-  TReportCheck Check = CheckReport(Request.body);
+  if (Request.is_multipart_form_data()) return Refuse(Response, 400, "not a JSON body");
+  std::string Body;
+  bool TooLarge = false;
+  const bool Read = Reader([&](const char* Data, size_t Size) {
+    TooLarge = Body.size() + Size > MaxReportBytes;
+    if (!TooLarge) Body.append(Data, Size);
+    return !TooLarge;
+  });
+  if (TooLarge) return Refuse(Response, 400, "larger than 4 MiB");
+  if (!Read) return Refuse(Response, 400, "the body could not be read");
+  TReportCheck Check = CheckReport(Body);
   if (!Check.Report) return Refuse(Response, 400, Check.Error);
   for (int Attempt = 0; Attempt < 3; ++Attempt) {
     const auto Key = NewReportKey();

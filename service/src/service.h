@@ -14,6 +14,7 @@
 #include "report_store.h"
 
 namespace httplib {
+class ContentReader;
 class Server;
 struct Request;
 struct Response;
@@ -49,7 +50,7 @@ class TService {
  private:
   void Route();
   void AnswerInit(const httplib::Request& Request, httplib::Response& Response);
-  void AnswerUpload(const httplib::Request& Request, httplib::Response& Response);
+  void AnswerUpload(const httplib::Request& Request, httplib::Response& Response, const httplib::ContentReader& Reader);
   void AnswerRoot(const httplib::Request& Request, httplib::Response& Response);
   void AnswerEntry(const httplib::Request& Request, httplib::Response& Response);
   std::int64_t OldestKept() const;

@@ -1,6 +1,10 @@
 // The service over HTTP on loopback: answers, status codes and headers as the program and a
 // browser see them.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <set>
@@ -107,6 +111,78 @@ TEST(Http, MalformedUploadsAreRefusedWholeWithoutAKey) {
     EXPECT_EQ(ProgramKey(Answer->body), "") << Answer->body;
   }
   EXPECT_EQ(Service.Store().UsedBytes(), 0);
+}
+
+// Sends Request as it is on a new connection; answers the status line of the answer.
+std::string RawStatusLine(int Port, const std::string& Request) {
+  const int Socket = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in Address{};
+  Address.sin_family = AF_INET;
+  Address.sin_port = htons(static_cast<uint16_t>(Port));
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string Answer;
+  if (::connect(Socket, reinterpret_cast<sockaddr*>(&Address), sizeof Address) == 0 &&
+      ::send(Socket, Request.data(), Request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(Request.size())) {
+    char Buffer[512];
+    ssize_t Got = 0;
+    while (Answer.find("\r\n") == std::string::npos && (Got = ::recv(Socket, Buffer, sizeof Buffer, 0)) > 0) {
+      Answer.append(Buffer, static_cast<size_t>(Got));
+    }
+  }
+  ::close(Socket);
+  return Answer.substr(0, Answer.find("\r\n"));
+}
+
+TEST(Http, ChunkedAndCompressedBodiesAreHeldToTheLimitToo) {
+  TRunningService Service;
+  auto Client = Service.Client();
+  // In chunks without a length: a small report is taken, a large one refused once past the limit.
+  const auto Chunked = [&](std::string Body) {
+    return Client.Post("/report.php", [Body](size_t Offset, httplib::DataSink& Sink) {
+      if (Offset < Body.size()) {
+        Sink.write(Body.data() + Offset, std::min<size_t>(65536, Body.size() - Offset));
+      } else {
+        Sink.done();
+      }
+      return true;
+    }, "application/json");
+  };
+  const auto Small = Chunked(MarkupReport);
+  ASSERT_TRUE(Small);
+  EXPECT_EQ(Small->status, 200);
+  EXPECT_FALSE(ProgramKey(Small->body).empty());
+  const auto Large = Chunked(std::string(MaxReportBytes + 100000, ' '));
+  ASSERT_TRUE(Large);
+  EXPECT_EQ(Large->status, 400);
+  // An endless body: the service stops reading soon after the limit instead of holding it all.
+  size_t Sent = 0;
+  constexpr size_t GiveUp = 96u << 20;
+  auto Endless = Service.Client();
+  Endless.Post("/report.php", [&](size_t, httplib::DataSink& Sink) {
+    static const std::string Block(65536, ' ');
+    if (Sent >= GiveUp || !Sink.write(Block.data(), Block.size())) return false;
+    Sent += Block.size();
+    return true;
+  }, "application/json");
+  EXPECT_LT(Sent, GiveUp / 3);
+  // Compressed: a body of a few kilobytes that unpacks to far more than the limit.
+  auto Compressing = Service.Client();
+  Compressing.set_compress(true);
+  const auto Bomb = Compressing.Post("/report.php", std::string(3 * MaxReportBytes, ' '), "application/json");
+  ASSERT_TRUE(Bomb);
+  EXPECT_EQ(Bomb->status, 400);
+  const auto Packed = Compressing.Post("/report.php", MarkupReport, "application/json");
+  ASSERT_TRUE(Packed);
+  EXPECT_EQ(Packed->status, 200);
+  // Other addresses take no body at all.
+  EXPECT_EQ(RawStatusLine(Service.Port(), "GET /nimbrel HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                          "5\r\nhello\r\n0\r\n\r\n"),
+            "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(RawStatusLine(Service.Port(), "GET /nimbrel HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello"),
+            "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(RawStatusLine(Service.Port(), "GET /nimbrel HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
+            "HTTP/1.1 200 OK");
+  EXPECT_EQ(Service.Store().UsedBytes() > 0, true);
 }
 
 TEST(Http, UploadsPastTheRateLimitGet429UntilTheNextMinute) {
