@@ -24,7 +24,7 @@ constexpr std::string_view Style =
     ".counts b{font-size:18px;margin-inline-end:6px}"
     ".bar{display:block;margin:0 0 6px}[dir=rtl] .bar{transform:scaleX(-1)}"
     ".s-1{color:#17703a}.s-2{color:#b3261e}.s1{color:#5b6472}"
-    "td a{color:#1b5fc1;text-decoration:none}td a:hover{text-decoration:underline}"
+    "a{color:#1b5fc1}td a{text-decoration:none}td a:hover{text-decoration:underline}"
     ".note{color:#5b6472;font-size:13px}";
 
 void AppendReplacement(std::string& Out) { Out += "\xEF\xBF\xBD"; }
