@@ -24,10 +24,13 @@ CREATE TABLE IF NOT EXISTS reports (
   body TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS reports_created ON reports (created);
+-- One row per entry and report; "created" repeats the report's, so that counting stays within
+-- this table's contiguous rows instead of visiting every report.
 CREATE TABLE IF NOT EXISTS report_entries (
   source TEXT NOT NULL,
   name TEXT NOT NULL,
   report_id INTEGER NOT NULL REFERENCES reports (id) ON DELETE CASCADE,
+  created INTEGER NOT NULL,
   PRIMARY KEY (source, name, report_id)
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS report_entries_report ON report_entries (report_id);
@@ -84,11 +87,10 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
   sqlite3_busy_timeout(FDatabase.get(), 5000);
   if (!Execute(Schema)) throw std::runtime_error("cannot set up " + File.string() + ": " + sqlite3_errmsg(FDatabase.get()));
   FInsertReport = Prepare("INSERT INTO reports (key, created, size, body) VALUES (?1, ?2, ?3, ?4)");
-  FInsertEntry = Prepare("INSERT OR IGNORE INTO report_entries (source, name, report_id) VALUES (?1, ?2, ?3)");
+  FInsertEntry =
+      Prepare("INSERT OR IGNORE INTO report_entries (source, name, report_id, created) VALUES (?1, ?2, ?3, ?4)");
   FSelectReport = Prepare("SELECT body FROM reports WHERE key = ?1 AND created >= ?2");
-  FCountEntries = Prepare(
-      "SELECT count(*) FROM report_entries JOIN reports ON reports.id = report_entries.report_id "
-      "WHERE report_entries.source = ?1 AND report_entries.name = ?2 AND reports.created >= ?3");
+  FCountEntries = Prepare("SELECT count(*) FROM report_entries WHERE source = ?1 AND name = ?2 AND created >= ?3");
   FDeleteBefore = Prepare("DELETE FROM reports WHERE created < ?1");
   FAddHold = Prepare(
       "INSERT INTO holds (version, count) VALUES (?1, 1) ON CONFLICT (version) DO UPDATE SET count = count + 1");
@@ -152,7 +154,9 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TReport&
   }
   for (const auto& [From, Name] : Entries) {
     TStatementUse Insert(FInsertEntry.get());
-    if (!Insert.Text(1, From) || !Insert.Text(2, Name) || !Insert.Integer(3, ReportId)) return TPutResult::Failed;
+    if (!Insert.Text(1, From) || !Insert.Text(2, Name) || !Insert.Integer(3, ReportId) || !Insert.Integer(4, Now)) {
+      return TPutResult::Failed;
+    }
     if (Insert.Step() != SQLITE_DONE) return TPutResult::Failed;
   }
   return TPutResult::Stored;
