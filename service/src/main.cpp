@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <pthread.h>
 #include <thread>
 
@@ -40,7 +41,11 @@ int main(int Count, char** Values) {
 
   try {
     TSqliteStore Store(Options.Database, Config.Config->StorageCapBytes);
-    TService Service(std::move(*Config.Config), TEntryInfo::Load(Options.Data / "entries.json"), Store);
+    const auto EntriesFile = Options.Data / "entries.json";
+    if (!std::filesystem::exists(EntriesFile)) {
+      std::fprintf(stderr, "nimbrel-service: no %s; entry pages show no descriptions\n", EntriesFile.c_str());
+    }
+    TService Service(std::move(*Config.Config), TEntryInfo::Load(EntriesFile), Store);
     const int Port = Service.Bind(Options.Listen, Options.Port);
     if (Port < 0) {
       std::fprintf(stderr, "nimbrel-service: cannot listen on %s port %d\n", Options.Listen.c_str(), Options.Port);

@@ -180,6 +180,7 @@ void TService::AnswerEntry(const httplib::Request& Request, httplib::Response& R
   // The raw target, not the decoded path: an encoded "/" inside a name must not split it.
   std::string_view Path(Request.target);
   Path = Path.substr(0, Path.find('?'));
+  if (!Path.starts_with("/entry/")) return SetPage(Response, 404, Language, NotFoundPage(Language));
   Path.remove_prefix(std::string_view("/entry/").size());
   const size_t Slash = Path.find('/');
   const auto From = Slash == std::string_view::npos ? std::nullopt : PercentDecodeSegment(Path.substr(0, Slash));

@@ -16,6 +16,7 @@ constexpr const char* Schema = R"sql(
 PRAGMA journal_mode = WAL;
 PRAGMA synchronous = NORMAL;
 PRAGMA foreign_keys = ON;
+PRAGMA secure_delete = ON;
 CREATE TABLE IF NOT EXISTS reports (
   id INTEGER PRIMARY KEY,
   key TEXT NOT NULL UNIQUE,

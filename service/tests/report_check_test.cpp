@@ -28,6 +28,20 @@ TEST_P(ReportCheckTest, TakesOrRefuses) {
   EXPECT_EQ(Check.Error.empty(), GetParam().Taken);
 }
 
+// One memory object followed by Count clean objects, each with a few keys beyond the known ones.
+std::string ManyObjects(size_t Count) {
+  std::string Body = "[" + MemoryObject;
+  for (size_t I = 0; I < Count; ++I) Body += R"(,{"cate":"clean","file":"a.exe","state":"1","x":"1","y":"2"})";
+  return Body + "]";
+}
+
+// A memory object with Count extra keys, all different.
+std::string ManyKeys(size_t Count) {
+  std::string Body = R"([{"cate":"memory","old":"1","new":"2","tot":"3")";
+  for (size_t I = 0; I < Count; ++I) Body += ",\"k" + std::to_string(I) + "\":\"\"";
+  return Body + "}]";
+}
+
 std::string Big(size_t Bytes) {
   // One clean object whose file name pads the body to exactly Bytes.
   const std::string Head = "[" + MemoryObject + R"(,{"cate":"clean","file":")";
@@ -49,6 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
         TBodyCase{"KeysInAnyOrderAndBlanks", "[ {\"tot\":\"3\", \"new\":\"2\", \"old\":\"1\", \"cate\":\"memory\"} ]", true},
         TBodyCase{"UnicodeEscapesAndUtf8", ReportBody({MemoryObject, R"({"cate":"clean","file":"C:\\게임\\\ud83d\ude00.exe","state":"-2"})"}), true},
         TBodyCase{"ExactlyFourMiB", Big(MaxReportBytes), true},
+        TBodyCase{"SixtyThousandObjects", ManyObjects(60000), true},
+        TBodyCase{"TwoHundredThousandKeysInOneObject", ManyKeys(200000), true},
 
         TBodyCase{"Empty", "", false},
         TBodyCase{"EmptyArray", "[]", false},
