@@ -53,11 +53,14 @@ std::string Swatch(const char* Colour) {
 }
 
 void AppendMemory(std::string& Out, const TMemoryFigures& Memory, TLanguage Language) {
-  Append(Out, {"<section><h2>", Text(TText::Memory, Language), "</h2>", MemoryBar(Memory), "<table>"});
+  const std::string Bar = MemoryBar(Memory);
+  // The swatches name the bar's colours; without a bar there is nothing for them to name.
+  const auto Key = [&](const char* Colour) { return Bar.empty() ? std::string() : Swatch(Colour); };
+  Append(Out, {"<section><h2>", Text(TText::Memory, Language), "</h2>", Bar, "<table>"});
   const std::array<std::pair<TText, std::string>, 4> Rows = {{
-      {TText::AvailableBefore, Swatch("#1b5fc1") + Figure(Memory.Before, Language)},
+      {TText::AvailableBefore, Key("#1b5fc1") + Figure(Memory.Before, Language)},
       {TText::AvailableAfter, Figure(Memory.After, Language)},
-      {TText::Freed, Swatch("#2e9d5b") + Freed(Memory, Language)},
+      {TText::Freed, Key("#2e9d5b") + Freed(Memory, Language)},
       {TText::TotalMemory, Figure(Memory.Total, Language)},
   }};
   for (const auto& [Label, Value] : Rows) {

@@ -96,6 +96,21 @@ TEST(Http, AnUploadOpensAPrivateReportPage) {
   EXPECT_NE(Html.find("href=\"/entry/file/%EC%B9%B4%EC%B9%B4%EC%98%A4%ED%86%A1.lnk\""), std::string::npos);
 }
 
+TEST(Http, FiguresTheProgramCouldNotHaveShowAsUnknown) {
+  TRunningService Service;
+  auto Client = Service.Client();
+  const std::string Key = ProgramKey(
+      Upload(Client, ReportBody({R"({"cate":"memory","old":"-1","new":"2147483648","tot":"-1"})"}))->body);
+  ASSERT_FALSE(Key.empty());
+  const std::string Html = Page(Client, "/?report=" + Key)->body;
+  EXPECT_NE(Html.find("<span dir=\"ltr\">2.0 GB</span>"), std::string::npos);
+  // Before, freed and total are unknown; without them there is no bar to draw.
+  size_t Unknown = 0;
+  for (size_t At = Html.find(">unknown<"); At != std::string::npos; At = Html.find(">unknown<", At + 1)) ++Unknown;
+  EXPECT_EQ(Unknown, 3u);
+  EXPECT_EQ(Html.find("class=\"bar\""), std::string::npos);
+}
+
 TEST(Http, MalformedUploadsAreRefusedWholeWithoutAKey) {
   TRunningService Service;
   auto Client = Service.Client();
