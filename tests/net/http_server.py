@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""A small HTTP(S) server on loopback for the client's tests (Python's standard library only).
+
+Routes (any method unless said):
+  /echo                 200 text/plain; the request as "METHOD path", its headers in arrival
+                        order as "Name: value" lines, an empty line, then the body
+  /status/N             status N with a small HTML body
+  /gzip?encoding=E      a gzip-compressed UTF-8 text sent with Content-Encoding E
+  /broken-gzip          Content-Encoding gzip with a damaged stream
+  /bomb                 a small gzip body that inflates to 17 MiB
+  /big                  a 17 MiB plain body
+  /bytes?hex=H[&type=T] the bytes H, with Content-Type T (none when no type is given)
+  /set-cookies          two cookies, then /echo shows what comes back
+  /redirect?to=P[&code=C][&cookie=NAME=VALUE]   status C (302) to P, optionally setting a cookie;
+                        with "loop" in the query it redirects to itself
+  /download?size=N      N bytes (a repeating pattern) with Content-Length
+  /slow?seconds=S       answers after S seconds
+  /report.php           records the request (see /control/last) and answers the set answer
+  /control/answer       POST: the body becomes the answer of /report.php
+  /control/last         the last /report.php request in the /echo format; 404 when none
+  /control/count        the number of /report.php requests so far
+Usage: http_server.py --port N [--port-file F] [--cert C --key K]
+"""
+import argparse
+import gzip
+import http.server
+import os
+import socketserver
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+
+STATE = {"answer": b'{"pk":"test-key"}', "last": None, "count": 0}
+LOCK = threading.Lock()
+BOMB = gzip.compress(b"\0" * (17 * 1024 * 1024), 9)
+
+
+def echo_text(handler, body):
+    lines = ["%s %s" % (handler.command, handler.path)]
+    for name, value in handler.headers.items():
+        lines.append("%s: %s" % (name, value))
+    return ("\n".join(lines) + "\n\n").encode("utf-8") + body
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def read_body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def answer(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def handle_any(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
+        body = self.read_body()
+        path = url.path
+        text = ("Content-Type", "text/plain; charset=utf-8")
+        if path == "/echo":
+            return self.answer(200, echo_text(self, body), [text])
+        if path.startswith("/status/"):
+            code = int(path[len("/status/"):])
+            return self.answer(code, b"<html><body><h1>%d</h1></body></html>" % code,
+                               [("Content-Type", "text/html")])
+        if path == "/gzip":
+            data = gzip.compress("Gzipped text: 한글".encode("utf-8"))
+            return self.answer(200, data, [text, ("Content-Encoding", query.get("encoding", "gzip"))])
+        if path == "/broken-gzip":
+            data = bytearray(gzip.compress(b"some text that will not survive" * 20))
+            for i in range(12, len(data) - 8):
+                data[i] ^= 0x5A
+            return self.answer(200, bytes(data), [text, ("Content-Encoding", "gzip")])
+        if path == "/bomb":
+            return self.answer(200, BOMB, [text, ("Content-Encoding", "gzip")])
+        if path == "/big":
+            return self.answer(200, b"a" * (17 * 1024 * 1024), [text])
+        if path == "/bytes":
+            headers = [("Content-Type", query["type"])] if "type" in query else []
+            return self.answer(200, bytes.fromhex(query.get("hex", "")), headers)
+        if path == "/set-cookies":
+            return self.answer(200, b"cookies set", [text, ("Set-Cookie", "first=1; Path=/"),
+                                                     ("Set-Cookie", "second=two words; Path=/; HttpOnly")])
+        if path == "/redirect":
+            headers = [("Location", self.path if "loop" in query else query.get("to", "/echo"))]
+            if "cookie" in query:
+                headers.append(("Set-Cookie", query["cookie"] + "; Path=/"))
+            return self.answer(int(query.get("code", "302")), b"moved", headers)
+        if path == "/download":
+            size = int(query.get("size", "0"))
+            pattern = bytes(range(256))
+            data = (pattern * (size // 256 + 1))[:size]
+            return self.answer(200, data, [("Content-Type", "application/octet-stream")])
+        if path == "/slow":
+            time.sleep(float(query.get("seconds", "30")))
+            return self.answer(200, b"late", [text])
+        if path == "/report.php":
+            with LOCK:
+                STATE["last"] = echo_text(self, body)
+                STATE["count"] += 1
+                data = STATE["answer"]
+            if "slow" in query:
+                time.sleep(float(query["slow"]))
+            return self.answer(200, data, [("Content-Type", "application/json; charset=utf-8")])
+        if path == "/control/answer":
+            with LOCK:
+                STATE["answer"] = body
+            return self.answer(200, b"ok", [text])
+        if path == "/control/last":
+            with LOCK:
+                last = STATE["last"]
+            return self.answer(200, last, [text]) if last is not None else self.answer(404, b"none", [text])
+        if path == "/control/count":
+            with LOCK:
+                count = STATE["count"]
+            return self.answer(200, str(count).encode(), [text])
+        return self.answer(404, b"<html><body>not found</body></html>", [("Content-Type", "text/html")])
+
+    do_GET = do_POST = do_PUT = do_DELETE = do_OPTIONS = do_HEAD = do_PATCH = handle_any
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        pass  # clients that give up (time-outs, cancels, refused certificates) are expected
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--port-file")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    args = parser.parse_args()
+    server = Server(("127.0.0.1", args.port), Handler)
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    port = server.server_address[1]
+    if args.port_file:
+        with open(args.port_file + ".tmp", "w") as f:
+            f.write(str(port))
+        os.replace(args.port_file + ".tmp", args.port_file)
+    sys.stdout.flush()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
