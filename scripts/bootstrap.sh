@@ -10,6 +10,9 @@ packages=(
   wine wine64 xvfb x11-utils xauth imagemagick
   fonts-wine fonts-nanum fonts-wqy-microhei fonts-dejavu-core
   python3 bc
+  # The HTTP client's tests: the test server's certificates, and the host CA store that Wine
+  # trusts (the trusted HTTPS test adds a throwaway CA there for its run).
+  openssl ca-certificates
   # The web service (service/): host compiler, its HTTP server, its store, and the browser that
   # its page tests load the pages in.
   g++ pkgconf libcpp-httplib-dev libsqlite3-dev chromium

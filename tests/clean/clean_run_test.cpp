@@ -77,7 +77,7 @@ TEST(CleanRun, EndsUnprotectedProcessesAndSparesTheExceptions) {
   while (!Key && ::GetTickCount() - Start < 60000) WaitServingMainThread(Never.get(), 50);
   const DWORD Elapsed = ::GetTickCount() - Start;
   ASSERT_TRUE(Key);
-  EXPECT_EQ(*Key, L"");  // no report upload yet
+  EXPECT_EQ(*Key, L"");  // nothing serves on the build's service port (held by the port lock): no key
   EXPECT_TRUE(OnMain);
   EXPECT_GE(Elapsed, 4000u);  // four one-second rounds, even though everything ended at once
   EXPECT_EQ(Run.State(), TCleanState::Done);
