@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -55,13 +56,28 @@ std::int64_t SystemSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClock Clock)
+namespace {
+
+std::unique_ptr<httplib::Server> MakeServer(const std::optional<TTlsFiles>& Tls) {
+  if (!Tls) return std::make_unique<httplib::Server>();
+  auto Server = std::make_unique<httplib::SSLServer>(Tls->Certificate.c_str(), Tls->Key.c_str());
+  if (!Server->is_valid()) {
+    throw std::runtime_error("cannot use the certificate " + Tls->Certificate.string() + " with the key " +
+                             Tls->Key.string());
+  }
+  return Server;
+}
+
+}  // namespace
+
+TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClock Clock,
+                   const std::optional<TTlsFiles>& Tls)
     : FConfig(std::move(Config)),
       FEntries(std::move(Entries)),
       FStore(Store),
       FClock(std::move(Clock)),
       FUploads(FConfig.UploadsPerMinute),
-      FServer(std::make_unique<httplib::Server>()) {
+      FServer(MakeServer(Tls)) {
   Route();
 }
 

@@ -3,11 +3,10 @@
 
 #include <sqlite3.h>
 
-#include <set>
 #include <stdexcept>
 #include <utility>
 
-#include "text.h"
+#include "stored_form.h"
 
 namespace nimbrel::service {
 namespace {
@@ -123,14 +122,7 @@ TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std:
 }
 
 TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TReport& Report, std::int64_t Now) {
-  const std::string Body = StoredReportText(Report);
-  std::set<std::pair<std::string, std::string>> Entries;
-  std::int64_t Size = static_cast<std::int64_t>(Body.size());
-  for (const TStartRow& Row : Report.Startup) {
-    auto Entry = std::make_pair(LowerUtf8(Row.From), LowerUtf8(ItemFileName(Row.Item)));
-    const auto EntrySize = static_cast<std::int64_t>(Entry.first.size() + Entry.second.size());
-    if (Entries.insert(std::move(Entry)).second) Size += EntrySize;
-  }
+  const TStoredForm Form = MakeStoredForm(Report);
 
   std::int64_t Used = 0;
   {
@@ -138,12 +130,12 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TReport&
     if (Usage.Step() != SQLITE_ROW) return TPutResult::Failed;
     Used = Usage.IntegerColumn(0);
   }
-  if (Used + Size > FCapBytes) return TPutResult::Full;
+  if (Used + Form.Size > FCapBytes) return TPutResult::Full;
 
   std::int64_t ReportId = 0;
   {
     TStatementUse Insert(FInsertReport.get());
-    if (!Insert.Text(1, Key) || !Insert.Integer(2, Now) || !Insert.Integer(3, Size) || !Insert.Text(4, Body)) {
+    if (!Insert.Text(1, Key) || !Insert.Integer(2, Now) || !Insert.Integer(3, Form.Size) || !Insert.Text(4, Form.Body)) {
       return TPutResult::Failed;
     }
     const int Step = Insert.Step();
@@ -153,7 +145,7 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TReport&
     if (Step != SQLITE_DONE) return TPutResult::Failed;
     ReportId = sqlite3_last_insert_rowid(FDatabase.get());
   }
-  for (const auto& [From, Name] : Entries) {
+  for (const auto& [From, Name] : Form.Entries) {
     TStatementUse Insert(FInsertEntry.get());
     if (!Insert.Text(1, From) || !Insert.Text(2, Name) || !Insert.Integer(3, ReportId) || !Insert.Integer(4, Now)) {
       return TPutResult::Failed;
