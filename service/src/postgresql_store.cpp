@@ -157,6 +157,7 @@ void SetUpSchema(PGconn* Connection) {
   ExecuteOrThrow(Connection, "BEGIN", Context);
   try {
     ExecuteOrThrow(Connection, (std::string("SELECT pg_advisory_xact_lock(") + SchemaLockKey + ")").c_str(), Context);
+    ExecuteOrThrow(Connection, "SET LOCAL client_min_messages = warning", Context);  // no "already exists" notes
     ExecuteOrThrow(Connection, "CREATE TABLE IF NOT EXISTS nimbrel_schema (version integer NOT NULL)", Context);
     const TResult Found(PQexec(Connection, "SELECT coalesce(max(version), 0) FROM nimbrel_schema"));
     const auto Version = FirstInteger(Found);
