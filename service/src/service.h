@@ -72,6 +72,7 @@ class TService {
   TClock FClock;
   TRateLimit FUploads;
   std::unique_ptr<httplib::Server> FServer;
+  int FListenSocket = -1;  // the socket Bind bound, once it has
 
   std::mutex FStopLock;
   std::condition_variable FStopped;
