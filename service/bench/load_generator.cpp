@@ -35,7 +35,7 @@ std::string RealisticReport(int Seed) {
   std::string Body = R"([{"cate":"memory","old":"3221225472","new":"5368709120","tot":"17179869184"})";
   for (int I = 0; I < 300; ++I) {
     const int Vendor = (I * 7 + Seed) % 90;
-    Body += R"(,{"cate":"clean","file":"C:\\Program Files\\Vendor )" + std::to_string(Vendor) + R"(\\bin\\helper)" +
+    Body += R"(,{"cate":"clean","file":"C:\\Program Files\\Vendor)" + std::to_string(Vendor) + R"(\\app)" +
             std::to_string(I) + R"(.exe","state":")" + (I % 3 == 0 ? "-1" : I % 3 == 1 ? "1" : "-2") + "\"}";
   }
   for (int I = 0; I < 100; ++I) {
@@ -45,8 +45,7 @@ std::string RealisticReport(int Seed) {
   }
   for (int I = 0; I < 200; ++I) {
     Body += R"(,{"cate":"install","displayname":"Product )" + std::to_string((I + Seed) % 500) +
-            R"( (x64) 12.)" + std::to_string(I % 10) + R"(","publisher":"Vendor )" + std::to_string(I % 90) +
-            R"( Software"})";
+            R"(","publisher":"Vendor )" + std::to_string(I % 90) + R"("})";
   }
   return Body + "]";
 }
