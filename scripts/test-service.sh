@@ -14,6 +14,7 @@ cmake --build "$build" -j 2
 
 . "$root/scripts/postgresql-throwaway.sh"
 trap postgresql_throwaway_stop EXIT
+trap "exit 130" INT TERM
 # A throwaway server: its data need not reach the disk.
 postgresql_throwaway_start "${TMPDIR:-/tmp}" -c fsync=off -c synchronous_commit=off -c full_page_writes=off || true
 

@@ -27,7 +27,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int Senders = 64;          // requests that may be open at once
-constexpr double HeldP99Millis = 100;  // a rate is held when every upload is stored and p99 stays under this
+// A rate is held when every upload is stored and 90 % of them are answered within this: a service
+// that falls behind a fixed rate builds a queue, and most answers then come seconds late.
+constexpr double HeldP90Millis = 100;
 
 // A report as the program writes it: 300 processes, 100 startup entries, 200 installed programs,
 // each text a little different per Seed.
@@ -53,7 +55,7 @@ std::string RealisticReport(int Seed) {
 struct TRun {
   int Sent = 0;
   int Failed = 0;
-  double P50 = 0, P99 = 0;
+  double P50 = 0, P90 = 0, P99 = 0;
 };
 
 // Sends Rate requests a second for Seconds, request I due at Start + I / Rate; Request answers
@@ -84,6 +86,7 @@ TRun FixedRate(double Rate, double Seconds, const std::function<bool(int)>& Requ
   Run.Failed = Failed;
   if (!Millis.empty()) {
     Run.P50 = Millis[Millis.size() / 2];
+    Run.P90 = Millis[Millis.size() * 9 / 10];
     Run.P99 = Millis[std::min(Millis.size() - 1, Millis.size() * 99 / 100)];
   }
   return Run;
@@ -128,21 +131,21 @@ int main(int Count, char** Values) {
                                     "application/json");
     return Answer && Answer->status == 200 && Answer->body.starts_with("{\"pk\":\"");
   };
-  const auto Held = [](const TRun& Run) { return Run.Failed == 0 && Run.P99 <= HeldP99Millis; };
+  const auto Held = [](const TRun& Run) { return Run.Failed == 0 && Run.P90 <= HeldP90Millis; };
   const auto Try = [&](double Rate) {
     const TRun Run = FixedRate(Rate, Seconds, Upload);
     const double UsedMiB = static_cast<double>(Store->UsedBytes()) / (1 << 20);
     DeleteStored();
-    std::printf("  %5.0f uploads/s: %6d sent, %4d failed, p50 %7.2f ms, p99 %8.2f ms, %6.0f MiB stored and "
-                "deleted  %s\n",
-                Rate, Run.Sent, Run.Failed, Run.P50, Run.P99, UsedMiB, Held(Run) ? "held" : "not held");
+    std::printf("  %5.0f uploads/s: %6d sent, %4d failed, p50 %7.2f ms, p90 %8.2f ms, p99 %8.2f ms, %5.0f MiB "
+                "stored and deleted  %s\n",
+                Rate, Run.Sent, Run.Failed, Run.P50, Run.P90, Run.P99, UsedMiB, Held(Run) ? "held" : "not held");
     std::fflush(stdout);
     return Run;
   };
 
   // Doubles the rate until it is not held, then halves the gap twice.
   double Good = 0, Bad = 0;
-  for (double Rate = 125; Rate <= 16000; Rate *= 2) {
+  for (double Rate = 50; Rate <= 12800; Rate *= 2) {
     if (!Held(Try(Rate))) {
       Bad = Rate;
       break;
@@ -150,10 +153,10 @@ int main(int Count, char** Values) {
     Good = Rate;
   }
   for (int Step = 0; Step < 2 && Bad > 0 && Good > 0; ++Step) {
-    const double Rate = std::round((Good + Bad) / 2 / 25) * 25;
+    const double Rate = std::round((Good + Bad) / 2 / 5) * 5;
     (Held(Try(Rate)) ? Good : Bad) = Rate;
   }
-  std::printf("most uploads/s held: %.0f (every upload stored, p99 under %.0f ms)\n", Good, HeldP99Millis);
+  std::printf("most uploads/s held: %.0f (every upload stored, p90 under %.0f ms)\n", Good, HeldP90Millis);
   if (Good > 0) {
     const TRun Half = Try(Good / 2);
     std::printf("at half that rate, %.0f uploads/s: p50 %.2f ms, p99 %.2f ms, %d failed\n", Good / 2, Half.P50,

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <utility>
 
@@ -96,9 +97,38 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
       "INSERT INTO holds (version, count) VALUES (?1, 1) ON CONFLICT (version) DO UPDATE SET count = count + 1");
   FSelectHold = Prepare("SELECT count FROM holds WHERE version = ?1");
   FSelectUsage = Prepare("SELECT bytes FROM usage WHERE id = 1");
+
+  // The request connection copies the log only when it has grown large (when the checkpointer
+  // falls behind); the checkpointer copies it twice a second.
+  Execute("PRAGMA wal_autocheckpoint = 16384");
+  sqlite3* Checkpointing = nullptr;
+  if (sqlite3_open_v2(File.c_str(), &Checkpointing, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+    FCheckpointDatabase.reset(Checkpointing);
+    FCheckpointer = std::thread([this] { Checkpoint(); });
+  } else {
+    sqlite3_close_v2(Checkpointing);
+    Execute("PRAGMA wal_autocheckpoint = 1000");
+  }
 }
 
-TSqliteStore::~TSqliteStore() = default;
+TSqliteStore::~TSqliteStore() {
+  {
+    const std::lock_guard Lock(FCheckpointLock);
+    FStopping = true;
+  }
+  FCheckpointStop.notify_all();
+  if (FCheckpointer.joinable()) FCheckpointer.join();
+}
+
+void TSqliteStore::Checkpoint() {
+  std::unique_lock Lock(FCheckpointLock);
+  while (!FCheckpointStop.wait_for(Lock, std::chrono::milliseconds(500), [this] { return FStopping; })) {
+    Lock.unlock();
+    // Passive: copies what no reader still needs and never waits for the request connection.
+    sqlite3_wal_checkpoint_v2(FCheckpointDatabase.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    Lock.lock();
+  }
+}
 
 TSqliteStore::TStatement TSqliteStore::Prepare(const char* Sql) {
   sqlite3_stmt* Statement = nullptr;
