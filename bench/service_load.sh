@@ -59,10 +59,15 @@ measure() {
   service_pid=""
 }
 
-echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+# How busy the machine is with other work: the load average, and the share of time in which some
+# task waited for a processor (the kernel's pressure figure, when it has one).
+busy() {
+  echo "load average $(cut -d' ' -f1-3 /proc/loadavg), CPU pressure $(grep -o 'avg60=[0-9.]*' /proc/pressure/cpu 2>/dev/null | head -n 1 || echo unknown)"
+}
+echo "machine: $(nproc) cores; $(busy) at the start"
 measure "SQLite (one file, WAL, synchronous=NORMAL)" "$work/reports.sqlite"
 if postgresql_throwaway_start "${TMPDIR:-/tmp}"; then
   measure "PostgreSQL $(basename "$(dirname "$POSTGRESQL_THROWAWAY_BIN")") (fsync and synchronous_commit on)" \
     "$NIMBREL_TEST_POSTGRESQL"
 fi
-echo "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
+echo "$(busy) at the end"

@@ -143,17 +143,16 @@ bool TSqliteStore::Execute(const char* Sql) {
 }
 
 TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
+  const TStoredForm Form = MakeStoredForm(Report);  // before the lock: other requests need not wait for it
   const std::lock_guard Lock(FLock);
   if (!Execute("BEGIN IMMEDIATE")) return TPutResult::Failed;
-  const TPutResult Result = PutInTransaction(Key, Report, Now);
+  const TPutResult Result = PutInTransaction(Key, Form, Now);
   if (Result == TPutResult::Stored && Execute("COMMIT")) return Result;
   Execute("ROLLBACK");
   return Result == TPutResult::Stored ? TPutResult::Failed : Result;
 }
 
-TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TReport& Report, std::int64_t Now) {
-  const TStoredForm Form = MakeStoredForm(Report);
-
+TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now) {
   std::int64_t Used = 0;
   {
     TStatementUse Usage(FSelectUsage.get());

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "report_store.h"
+#include "stored_form.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -42,7 +43,7 @@ class TSqliteStore final : public TReportStore {
 
   TStatement Prepare(const char* Sql);
   bool Execute(const char* Sql);
-  TPutResult PutInTransaction(const std::string& Key, const TReport& Report, std::int64_t Now);
+  TPutResult PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now);
   void Checkpoint();
 
   std::mutex FLock;  // one connection, used by one thread at a time
