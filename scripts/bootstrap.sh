@@ -16,7 +16,13 @@ packages=(
   # The web service (service/): host compiler, its HTTP server, its store, and the browser that
   # its page tests load the pages in.
   g++ pkgconf libcpp-httplib-dev libsqlite3-dev chromium
+  # The service's PostgreSQL store (libpq) and its HTTPS server (OpenSSL, which Debian's
+  # cpp-httplib is built with).
+  libpq-dev libssl-dev
 )
+# Only for tests, which are skipped with the reason printed when these cannot be installed: the
+# throwaway PostgreSQL server (initdb, pg_ctl) and the openssl command that makes a test certificate.
+optional=(postgresql openssl)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -29,6 +35,19 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+missing=()
+for p in "${optional[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq || true
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+    echo "bootstrap: could not install ${missing[*]}; the tests that need them are skipped" >&2
 fi
 
 # The posix thread model gives std::thread and std::mutex with mingw-w64.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the web service (service/) with the host compiler and runs its tests with ctest; exits
-# non-zero when a test fails. The page tests start headless Chromium against loopback only.
+# non-zero when a test fails. The page tests start headless Chromium against loopback only. The
+# PostgreSQL tests run against a throwaway server started here and stopped on exit; without
+# Debian's postgresql package they are skipped with the reason printed.
 # Usage: scripts/test-service.sh [extra ctest arguments, e.g. -R Http]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,5 +11,14 @@ build=${NIMBREL_SERVICE_BUILD_DIR:-$root/build-service}
 "$root/scripts/bootstrap.sh"
 cmake -S "$root/service" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" -j 2
+
+. "$root/scripts/postgresql-throwaway.sh"
+trap postgresql_throwaway_stop EXIT
+trap "exit 130" INT TERM
+# A throwaway server: its data need not reach the disk.
+postgresql_throwaway_start "${TMPDIR:-/tmp}" -c fsync=off -c synchronous_commit=off -c full_page_writes=off || true
+
 cd "$build"
-exec ctest --output-on-failure -j 2 "$@"
+status=0
+ctest --output-on-failure -j 2 "$@" || status=$?
+exit $status

@@ -65,6 +65,12 @@ void TForm::ApplyClientSize(UINT Dpi) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void TForm::SetClientSize(int ClientWidth, int ClientHeight) {
+  FClientWidth = ClientWidth;
+  FClientHeight = ClientHeight;
+  ApplyClientSize(Dpi());
+}
+
 void TForm::Show() {
   if (FHandle == nullptr) return;
   RECT Window;

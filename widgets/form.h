@@ -18,6 +18,8 @@ class TForm : public TControl {
   [[nodiscard]] TBorderStyle BorderStyle() const noexcept { return FBorderStyle; }
   [[nodiscard]] int ClientWidth() const noexcept { return FClientWidth; }
   [[nodiscard]] int ClientHeight() const noexcept { return FClientHeight; }
+  // A new client size at 96 DPI (scaled for the window's monitor).
+  void SetClientSize(int ClientWidth, int ClientHeight);
 
   // Shows the window centred on the work area of its monitor.
   void Show();

@@ -1,14 +1,19 @@
 // nimbrel-service: reads its configuration, opens the store, serves until SIGTERM or SIGINT.
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <pthread.h>
 #include <thread>
 
 #include "config.h"
 #include "entry_info.h"
 #include "options.h"
+#include "postgresql_store.h"
 #include "service.h"
 #include "sqlite_store.h"
 
@@ -31,6 +36,11 @@ int main(int Count, char** Values) {
     return 2;
   }
 
+  // Every upload allocates and frees a few large blocks on a worker thread; giving that memory back
+  // to the system after each one costs more than the upload's own work.
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  mallopt(M_MMAP_THRESHOLD, 16 << 20);
+
   // Every thread made from here on inherits the blocked signals; one thread waits for them.
   sigset_t Signals;
   sigemptyset(&Signals);
@@ -40,18 +50,30 @@ int main(int Count, char** Values) {
   std::signal(SIGPIPE, SIG_IGN);
 
   try {
-    TSqliteStore Store(Options.Database, Config.Config->StorageCapBytes);
+    std::unique_ptr<TReportStore> Store;
+    if (const std::string Database = Options.Database.string(); IsPostgresqlAddress(Database)) {
+      auto Postgresql =
+          std::make_unique<TPostgresqlStore>(Database, Config.Config->StorageCapBytes, Config.Config->Threads);
+      if (Postgresql->IsSuperuser()) {
+        std::fputs("nimbrel-service: warning: connected as a superuser; connect as the database's owner\n", stderr);
+      }
+      Store = std::move(Postgresql);
+    } else {
+      Store = std::make_unique<TSqliteStore>(Options.Database, Config.Config->StorageCapBytes);
+    }
     const auto EntriesFile = Options.Data / "entries.json";
     if (!std::filesystem::exists(EntriesFile)) {
       std::fprintf(stderr, "nimbrel-service: no %s; entry pages show no descriptions\n", EntriesFile.c_str());
     }
-    TService Service(std::move(*Config.Config), TEntryInfo::Load(EntriesFile), Store);
+    std::optional<TTlsFiles> Tls;
+    if (!Options.Certificate.empty()) Tls = TTlsFiles{Options.Certificate, Options.Key};
+    TService Service(std::move(*Config.Config), TEntryInfo::Load(EntriesFile), *Store, SystemSeconds, Tls);
     const int Port = Service.Bind(Options.Listen, Options.Port);
     if (Port < 0) {
       std::fprintf(stderr, "nimbrel-service: cannot listen on %s port %d\n", Options.Listen.c_str(), Options.Port);
       return 1;
     }
-    std::printf("nimbrel-service listening on http://%s:%d/\n", Options.Listen.c_str(), Port);
+    std::printf("nimbrel-service listening on %s://%s:%d/\n", Tls ? "https" : "http", Options.Listen.c_str(), Port);
     std::fflush(stdout);
 
     std::thread Waiter([&] {

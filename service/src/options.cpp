@@ -19,7 +19,8 @@ TOptionsParse ParseOptions(const std::vector<std::string>& Arguments) {
       Options.Help = true;
       continue;
     }
-    if (Name != "--listen" && Name != "--port" && Name != "--database" && Name != "--config" && Name != "--data") {
+    if (Name != "--listen" && Name != "--port" && Name != "--database" && Name != "--config" && Name != "--data" &&
+        Name != "--cert" && Name != "--key") {
       return {std::nullopt, "unknown option " + Name};
     }
     if (!Value) {
@@ -40,6 +41,10 @@ TOptionsParse ParseOptions(const std::vector<std::string>& Arguments) {
       Options.Database = *Value;
     } else if (Name == "--config") {
       Options.Config = *Value;
+    } else if (Name == "--cert") {
+      Options.Certificate = *Value;
+    } else if (Name == "--key") {
+      Options.Key = *Value;
     } else {
       Options.Data = *Value;
       HaveData = true;
@@ -47,6 +52,7 @@ TOptionsParse ParseOptions(const std::vector<std::string>& Arguments) {
   }
   if (Options.Help) return {Options, {}};
   if (Options.Config.empty()) return {std::nullopt, "--config is required"};
+  if (Options.Certificate.empty() != Options.Key.empty()) return {std::nullopt, "--cert and --key go together"};
   if (!HaveData) Options.Data = Options.Config.parent_path() / "data";
   return {Options, {}};
 }

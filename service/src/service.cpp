@@ -3,8 +3,10 @@
 #include "service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -55,13 +57,28 @@ std::int64_t SystemSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClock Clock)
+namespace {
+
+std::unique_ptr<httplib::Server> MakeServer(const std::optional<TTlsFiles>& Tls) {
+  if (!Tls) return std::make_unique<httplib::Server>();
+  auto Server = std::make_unique<httplib::SSLServer>(Tls->Certificate.c_str(), Tls->Key.c_str());
+  if (!Server->is_valid()) {
+    throw std::runtime_error("cannot use the certificate " + Tls->Certificate.string() + " with the key " +
+                             Tls->Key.string());
+  }
+  return Server;
+}
+
+}  // namespace
+
+TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClock Clock,
+                   const std::optional<TTlsFiles>& Tls)
     : FConfig(std::move(Config)),
       FEntries(std::move(Entries)),
       FStore(Store),
       FClock(std::move(Clock)),
       FUploads(FConfig.UploadsPerMinute),
-      FServer(std::make_unique<httplib::Server>()) {
+      FServer(MakeServer(Tls)) {
   Route();
 }
 
@@ -78,6 +95,12 @@ void TService::Route() {
   // Headers and body go out in separate writes: without this, each answer waits for the peer's
   // delayed acknowledgement (some 40 ms).
   Server.set_tcp_nodelay(true);
+  // The library listens with a backlog of 5: a burst of new connections past that is dropped and
+  // each client waits for its own retry (a second or more). Bind widens it on this socket.
+  Server.set_socket_options([this](socket_t Socket) {
+    httplib::default_socket_options(Socket);
+    FListenSocket = Socket;
+  });
   Server.set_default_headers({
       {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:"},
       {"Referrer-Policy", "no-referrer"},
@@ -195,8 +218,9 @@ void TService::AnswerEntry(const httplib::Request& Request, httplib::Response& R
 }
 
 int TService::Bind(const std::string& Address, int Port) {
-  if (Port == 0) return FServer->bind_to_any_port(Address);
-  return FServer->bind_to_port(Address, Port) ? Port : -1;
+  const int Bound = Port == 0 ? FServer->bind_to_any_port(Address) : (FServer->bind_to_port(Address, Port) ? Port : -1);
+  if (Bound > 0 && FListenSocket >= 0) ::listen(FListenSocket, SOMAXCONN);
+  return Bound;
 }
 
 bool TService::Run() {

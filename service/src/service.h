@@ -3,9 +3,11 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "config.h"
@@ -26,10 +28,19 @@ namespace nimbrel::service {
 using TClock = std::function<std::int64_t()>;
 std::int64_t SystemSeconds();
 
+// A certificate (with its chain) and its private key, both PEM files.
+struct TTlsFiles {
+  std::filesystem::path Certificate;
+  std::filesystem::path Key;
+};
+
 class TService {
  public:
   // Store must outlive the service. Clock gives the time that reports are stamped and expire by.
-  TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClock Clock = SystemSeconds);
+  // With Tls the service speaks HTTPS only; throws std::runtime_error when the files cannot be read
+  // or the key does not belong to the certificate.
+  TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClock Clock = SystemSeconds,
+           const std::optional<TTlsFiles>& Tls = std::nullopt);
   ~TService();
   TService(const TService&) = delete;
   TService& operator=(const TService&) = delete;
@@ -61,6 +72,7 @@ class TService {
   TClock FClock;
   TRateLimit FUploads;
   std::unique_ptr<httplib::Server> FServer;
+  int FListenSocket = -1;  // the socket Bind bound, once it has
 
   std::mutex FStopLock;
   std::condition_variable FStopped;

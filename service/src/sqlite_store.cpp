@@ -3,11 +3,11 @@
 
 #include <sqlite3.h>
 
-#include <set>
+#include <chrono>
 #include <stdexcept>
 #include <utility>
 
-#include "text.h"
+#include "stored_form.h"
 
 namespace nimbrel::service {
 namespace {
@@ -97,9 +97,38 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
       "INSERT INTO holds (version, count) VALUES (?1, 1) ON CONFLICT (version) DO UPDATE SET count = count + 1");
   FSelectHold = Prepare("SELECT count FROM holds WHERE version = ?1");
   FSelectUsage = Prepare("SELECT bytes FROM usage WHERE id = 1");
+
+  // The request connection copies the log only when it has grown large (when the checkpointer
+  // falls behind); the checkpointer copies it twice a second.
+  Execute("PRAGMA wal_autocheckpoint = 16384");
+  sqlite3* Checkpointing = nullptr;
+  if (sqlite3_open_v2(File.c_str(), &Checkpointing, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+    FCheckpointDatabase.reset(Checkpointing);
+    FCheckpointer = std::thread([this] { Checkpoint(); });
+  } else {
+    sqlite3_close_v2(Checkpointing);
+    Execute("PRAGMA wal_autocheckpoint = 1000");
+  }
 }
 
-TSqliteStore::~TSqliteStore() = default;
+TSqliteStore::~TSqliteStore() {
+  {
+    const std::lock_guard Lock(FCheckpointLock);
+    FStopping = true;
+  }
+  FCheckpointStop.notify_all();
+  if (FCheckpointer.joinable()) FCheckpointer.join();
+}
+
+void TSqliteStore::Checkpoint() {
+  std::unique_lock Lock(FCheckpointLock);
+  while (!FCheckpointStop.wait_for(Lock, std::chrono::milliseconds(500), [this] { return FStopping; })) {
+    Lock.unlock();
+    // Passive: copies what no reader still needs and never waits for the request connection.
+    sqlite3_wal_checkpoint_v2(FCheckpointDatabase.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    Lock.lock();
+  }
+}
 
 TSqliteStore::TStatement TSqliteStore::Prepare(const char* Sql) {
   sqlite3_stmt* Statement = nullptr;
@@ -114,36 +143,28 @@ bool TSqliteStore::Execute(const char* Sql) {
 }
 
 TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
+  const TStoredForm Form = MakeStoredForm(Report);  // before the lock: other requests need not wait for it
   const std::lock_guard Lock(FLock);
   if (!Execute("BEGIN IMMEDIATE")) return TPutResult::Failed;
-  const TPutResult Result = PutInTransaction(Key, Report, Now);
+  const TPutResult Result = PutInTransaction(Key, Form, Now);
   if (Result == TPutResult::Stored && Execute("COMMIT")) return Result;
   Execute("ROLLBACK");
   return Result == TPutResult::Stored ? TPutResult::Failed : Result;
 }
 
-TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TReport& Report, std::int64_t Now) {
-  const std::string Body = StoredReportText(Report);
-  std::set<std::pair<std::string, std::string>> Entries;
-  std::int64_t Size = static_cast<std::int64_t>(Body.size());
-  for (const TStartRow& Row : Report.Startup) {
-    auto Entry = std::make_pair(LowerUtf8(Row.From), LowerUtf8(ItemFileName(Row.Item)));
-    const auto EntrySize = static_cast<std::int64_t>(Entry.first.size() + Entry.second.size());
-    if (Entries.insert(std::move(Entry)).second) Size += EntrySize;
-  }
-
+TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now) {
   std::int64_t Used = 0;
   {
     TStatementUse Usage(FSelectUsage.get());
     if (Usage.Step() != SQLITE_ROW) return TPutResult::Failed;
     Used = Usage.IntegerColumn(0);
   }
-  if (Used + Size > FCapBytes) return TPutResult::Full;
+  if (Used + Form.Size > FCapBytes) return TPutResult::Full;
 
   std::int64_t ReportId = 0;
   {
     TStatementUse Insert(FInsertReport.get());
-    if (!Insert.Text(1, Key) || !Insert.Integer(2, Now) || !Insert.Integer(3, Size) || !Insert.Text(4, Body)) {
+    if (!Insert.Text(1, Key) || !Insert.Integer(2, Now) || !Insert.Integer(3, Form.Size) || !Insert.Text(4, Form.Body)) {
       return TPutResult::Failed;
     }
     const int Step = Insert.Step();
@@ -153,7 +174,7 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TReport&
     if (Step != SQLITE_DONE) return TPutResult::Failed;
     ReportId = sqlite3_last_insert_rowid(FDatabase.get());
   }
-  for (const auto& [From, Name] : Entries) {
+  for (const auto& [From, Name] : Form.Entries) {
     TStatementUse Insert(FInsertEntry.get());
     if (!Insert.Text(1, From) || !Insert.Text(2, Name) || !Insert.Integer(3, ReportId) || !Insert.Integer(4, Now)) {
       return TPutResult::Failed;

@@ -3,10 +3,13 @@
 
 #include <filesystem>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "report_store.h"
+#include "stored_form.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -40,13 +43,22 @@ class TSqliteStore final : public TReportStore {
 
   TStatement Prepare(const char* Sql);
   bool Execute(const char* Sql);
-  TPutResult PutInTransaction(const std::string& Key, const TReport& Report, std::int64_t Now);
+  TPutResult PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now);
+  void Checkpoint();
 
   std::mutex FLock;  // one connection, used by one thread at a time
   std::unique_ptr<sqlite3, TDatabaseCloser> FDatabase;
   std::int64_t FCapBytes;
   TStatement FInsertReport, FInsertEntry, FSelectReport, FCountEntries, FDeleteBefore, FAddHold, FSelectHold,
       FSelectUsage;
+
+  // Copies the log into the database file on its own connection and thread, so that no request
+  // waits for that copy and its flush to disk.
+  std::unique_ptr<sqlite3, TDatabaseCloser> FCheckpointDatabase;
+  std::mutex FCheckpointLock;
+  std::condition_variable FCheckpointStop;
+  bool FStopping = false;  // guarded by FCheckpointLock
+  std::thread FCheckpointer;
 };
 
 }  // namespace nimbrel::service

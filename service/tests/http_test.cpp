@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "postgresql_fixture.h"
+#include "postgresql_store.h"
 #include "service_fixture.h"
 
 namespace nimbrel::service {
@@ -339,8 +341,8 @@ TEST(Http, HomeAndUnknownAddresses) {
   EXPECT_NE(Unknown->body.find("ページが見つかりません"), std::string::npos);
 }
 
-TEST(Http, ConcurrentUploadsEachGetTheirOwnKey) {
-  TRunningService Service;
+// Six clients upload at once; every upload gets a key of its own and every report is counted.
+void ExpectConcurrentUploadsEachGetTheirOwnKey(TRunningService& Service, TReportStore& Store) {
   std::vector<std::thread> Threads;
   std::mutex Lock;
   std::set<std::string> Keys;
@@ -358,7 +360,25 @@ TEST(Http, ConcurrentUploadsEachGetTheirOwnKey) {
   for (auto& Thread : Threads) Thread.join();
   EXPECT_EQ(Keys.size(), 120u);
   EXPECT_FALSE(Keys.contains(""));
-  EXPECT_EQ(Service.Store().CountEntryReports("hkcu", "onedrive", 0), 120);
+  EXPECT_EQ(Store.CountEntryReports("hkcu", "onedrive", 0), 120);
+}
+
+TEST(Http, ConcurrentUploadsEachGetTheirOwnKey) {
+  TRunningService Service;
+  ExpectConcurrentUploadsEachGetTheirOwnKey(Service, Service.Store());
+}
+
+TEST(Http, ConcurrentUploadsToPostgresqlEachGetTheirOwnKey) {
+  testing::TPostgresqlDatabase Database;
+  if (Database.Address().empty()) GTEST_SKIP() << Database.SkipReason();
+  const TConfig Config = TestConfig();
+  TPostgresqlStore Store(Database.Address(), Config.StorageCapBytes, Config.Threads);
+  TRunningService Service(Config, &Store);
+  ExpectConcurrentUploadsEachGetTheirOwnKey(Service, Store);
+  // Expiry as on SQLite: the page goes when the report is past its days, and so do its bytes.
+  Service.Now += 91 * Day;
+  EXPECT_EQ(Service.Service().PurgeExpired(), 120);
+  EXPECT_EQ(Store.UsedBytes(), 0);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// nimbrel-service as its own process: start-up, refusing a bad configuration, SIGTERM, and a
-// new process taking the same port at once.
+// nimbrel-service as its own process: start-up, refusing a bad configuration, SIGTERM, a new
+// process taking the same port at once, two processes sharing one PostgreSQL database, and HTTPS.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <poll.h>
@@ -13,12 +13,18 @@
 #include <thread>
 
 #include "helpers.h"
+#include "postgresql_fixture.h"
+#include "service_fixture.h"
 
 extern char** environ;
 
 namespace nimbrel::service {
 namespace {
 
+using testing::MemoryObject;
+using testing::ProgramKey;
+using testing::ReportBody;
+using testing::TPostgresqlDatabase;
 using testing::TTempDir;
 using Clock = std::chrono::steady_clock;
 
@@ -156,6 +162,107 @@ TEST(Process, ABadConfigurationStopsTheStart) {
   TServiceProcess NoConfig({"--port", "0"});
   EXPECT_EQ(NoConfig.Wait(std::chrono::seconds(5)), 2);
   EXPECT_NE(NoConfig.Errors().find("--config"), std::string::npos);
+}
+
+const std::string OneDriveReport = ReportBody(
+    {MemoryObject, R"({"cate":"clean","file":"C:\\Program Files\\Helper\\helper.exe","state":"-1"})",
+     R"({"cate":"start","item":"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive","from":"HKCU"})"});
+
+TEST(Process, TwoServicesOnOnePostgresqlDatabaseServeEachOthersReports) {
+  TPostgresqlDatabase Database;
+  if (Database.Address().empty()) GTEST_SKIP() << Database.SkipReason();
+  const std::vector<std::string> Arguments{"--config", (Source / "config.example.json").string(), "--port", "0",
+                                           "--database", Database.Address()};
+  // Both start at once on the empty database, as after a deployment.
+  TServiceProcess First(Arguments), Second(Arguments);
+  const int Ports[] = {First.Port(), Second.Port()};
+  ASSERT_GT(Ports[0], 0) << First.Errors();
+  ASSERT_GT(Ports[1], 0) << Second.Errors();
+  std::vector<std::string> Keys;
+  for (int I = 0; I < 6; ++I) {
+    httplib::Client Client("127.0.0.1", Ports[I % 2]);
+    const auto Answer = Client.Post("/report.php", OneDriveReport, "application/json");
+    ASSERT_TRUE(Answer);
+    ASSERT_EQ(Answer->status, 200) << Answer->body;
+    Keys.push_back(ProgramKey(Answer->body));
+  }
+  for (const int Port : Ports) {
+    httplib::Client Client("127.0.0.1", Port);
+    for (const std::string& Key : Keys) {
+      const auto Page = Client.Get("/?report=" + Key);
+      ASSERT_TRUE(Page);
+      EXPECT_EQ(Page->status, 200) << Key;
+      EXPECT_NE(Page->body.find("helper.exe"), std::string::npos);
+    }
+    const auto Entry = Client.Get("/entry/hkcu/OneDrive");
+    ASSERT_TRUE(Entry);
+    EXPECT_NE(Entry->body.find("Stored reports that list this entry: 6."), std::string::npos);
+  }
+  First.Signal(SIGTERM);
+  Second.Signal(SIGTERM);
+  EXPECT_EQ(First.Wait(std::chrono::seconds(10)), 0) << First.Errors();
+  EXPECT_EQ(Second.Wait(std::chrono::seconds(10)), 0) << Second.Errors();
+  EXPECT_EQ(First.Errors(), "");  // no warning: the test's login owns the database and is no superuser
+}
+
+// A self-signed certificate for 127.0.0.1 and localhost, and its key; false when openssl fails.
+bool MakeCertificate(const std::filesystem::path& Certificate, const std::filesystem::path& Key) {
+  const std::string Command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
+                              "-addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" + Key.string() +
+                              "' -out '" + Certificate.string() + "' >/dev/null 2>&1";
+  return std::system(Command.c_str()) == 0;
+}
+
+TEST(Process, WithACertificateThePortSpeaksHttpsOnly) {
+  if (std::system("command -v openssl >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "no openssl command (Debian's openssl package) to make a certificate with";
+  }
+  TTempDir Folder;
+  const auto Certificate = Folder.Path() / "cert.pem", Key = Folder.Path() / "key.pem";
+  ASSERT_TRUE(MakeCertificate(Certificate, Key));
+  const std::vector<std::string> Common{"--config", (Source / "config.example.json").string(), "--port", "0",
+                                        "--database", (Folder.Path() / "reports.sqlite").string()};
+  std::vector<std::string> Arguments = Common;
+  Arguments.insert(Arguments.end(), {"--cert", Certificate.string(), "--key", Key.string()});
+  TServiceProcess Service(Arguments);
+  const int Port = Service.Port();
+  ASSERT_GT(Port, 0) << Service.Errors();
+
+  httplib::SSLClient Trusting("127.0.0.1", Port);
+  Trusting.set_ca_cert_path(Certificate.c_str());
+  Trusting.enable_server_certificate_verification(true);
+  Trusting.set_connection_timeout(5);
+  const auto Uploaded = Trusting.Post("/report.php", OneDriveReport, "application/json");
+  ASSERT_TRUE(Uploaded) << httplib::to_string(Uploaded.error());
+  ASSERT_EQ(Uploaded->status, 200);
+  const auto Page = Trusting.Get("/?report=" + ProgramKey(Uploaded->body));
+  ASSERT_TRUE(Page);
+  EXPECT_EQ(Page->status, 200);
+  EXPECT_NE(Page->body.find("helper.exe"), std::string::npos);
+
+  // A client that does not trust the certificate stops at the handshake.
+  httplib::SSLClient Untrusting("127.0.0.1", Port);
+  Untrusting.enable_server_certificate_verification(true);
+  const auto Refused = Untrusting.Get("/nimbrel");
+  EXPECT_FALSE(Refused);
+  EXPECT_EQ(Refused.error(), httplib::Error::SSLServerVerification);
+
+  // Plain HTTP on the same port gets no page.
+  httplib::Client Plain("127.0.0.1", Port);
+  Plain.set_read_timeout(5);
+  const auto Unencrypted = Plain.Get("/nimbrel");
+  EXPECT_FALSE(Unencrypted && Unencrypted->status == 200);
+  Service.Signal(SIGTERM);
+  EXPECT_EQ(Service.Wait(std::chrono::seconds(10)), 0) << Service.Errors();
+
+  // A key that does not belong to the certificate stops the start.
+  const auto OtherCertificate = Folder.Path() / "other-cert.pem", OtherKey = Folder.Path() / "other-key.pem";
+  ASSERT_TRUE(MakeCertificate(OtherCertificate, OtherKey));
+  Arguments = Common;
+  Arguments.insert(Arguments.end(), {"--cert", Certificate.string(), "--key", OtherKey.string()});
+  TServiceProcess Mismatched(Arguments);
+  EXPECT_EQ(Mismatched.Wait(std::chrono::seconds(10)), 1);
+  EXPECT_NE(Mismatched.Errors().find("cannot use the certificate"), std::string::npos);
 }
 
 }  // namespace

@@ -1,14 +1,22 @@
-// The SQLite store against real database files: store, read, entry counts, expiry, the cap, and
-// that a failure half-way leaves nothing behind.
+// Both stores against real databases (a SQLite file; a fresh database on the throwaway
+// PostgreSQL server): store, read, entry counts, expiry, the cap, and that a failure half-way
+// leaves nothing behind. Then what only PostgreSQL has: several stores on one database.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 #include "helpers.h"
+#include "postgresql_fixture.h"
+#include "postgresql_store.h"
 #include "sqlite_store.h"
 
 namespace nimbrel::service {
 namespace {
 
+using testing::TPostgresqlDatabase;
 using testing::TTempDir;
 
 TReport SampleReport(std::vector<TStartRow> Startup = {}) {
@@ -24,19 +32,85 @@ TReport SampleReport(std::vector<TStartRow> Startup = {}) {
 const TStartRow OneDrive{"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive", "HKCU"};
 const TStartRow Korean{"C:\\Users\\민수\\Start Menu\\Programs\\Startup\\카카오톡 실행.lnk", "FILE"};
 
-class StoreTest : public ::testing::Test {
- protected:
-  TTempDir Folder;
-  std::filesystem::path File = Folder.Path() / "reports.sqlite";
+// One kind of store on one database for one test.
+class TStoreKind {
+ public:
+  virtual ~TStoreKind() = default;
+  // Why the kind cannot be tested here; empty when it can.
+  virtual std::string SkipReason() const { return {}; }
+  // A new store on the test's database (the same one on every call).
+  virtual std::unique_ptr<TReportStore> Open(std::int64_t CapBytes) = 0;
+  // Makes the database refuse to store a startup entry whose name is Name.
+  virtual bool RefuseEntryNamed(const std::string& Name) = 0;
+  // A store that cannot be opened must throw this.
+  virtual void OpenUnopenable() = 0;
 };
 
-TEST_F(StoreTest, StoresAndReadsBackAndKeepsAcrossReopening) {
-  {
-    TSqliteStore Store(File, 1 << 20);
-    EXPECT_EQ(Store.Put("key1", SampleReport({OneDrive}), 1000), TPutResult::Stored);
-    EXPECT_EQ(Store.Put("key1", SampleReport(), 1001), TPutResult::KeyTaken);
+class TSqliteKind final : public TStoreKind {
+ public:
+  std::unique_ptr<TReportStore> Open(std::int64_t CapBytes) override {
+    return std::make_unique<TSqliteStore>(FFile, CapBytes);
   }
-  TSqliteStore Store(File, 1 << 20);
+  bool RefuseEntryNamed(const std::string& Name) override {
+    sqlite3* Other = nullptr;
+    const bool Opened = sqlite3_open(FFile.c_str(), &Other) == SQLITE_OK;
+    const std::string Sql = "CREATE TRIGGER refuse BEFORE INSERT ON report_entries WHEN NEW.name = '" + Name +
+                            "' BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+    const bool Made = Opened && sqlite3_exec(Other, Sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(Other);
+    return Made;
+  }
+  void OpenUnopenable() override { TSqliteStore(FFolder.Path() / "no-such-folder" / "reports.sqlite", 1 << 20); }
+
+ private:
+  TTempDir FFolder;
+  std::filesystem::path FFile = FFolder.Path() / "reports.sqlite";
+};
+
+class TPostgresqlKind final : public TStoreKind {
+ public:
+  std::string SkipReason() const override { return FDatabase.Address().empty() ? FDatabase.SkipReason() : ""; }
+  std::unique_ptr<TReportStore> Open(std::int64_t CapBytes) override {
+    return std::make_unique<TPostgresqlStore>(FDatabase.Address(), CapBytes, 4);
+  }
+  bool RefuseEntryNamed(const std::string& Name) override {
+    return FDatabase.Execute(
+        "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$; "
+        "CREATE TRIGGER refuse BEFORE INSERT ON report_entries FOR EACH ROW WHEN (NEW.name = '" + Name +
+        "') EXECUTE FUNCTION refuse();");
+  }
+  void OpenUnopenable() override {
+    const std::string& Address = FDatabase.Address();
+    TPostgresqlStore(Address.substr(0, Address.rfind('/') + 1) + "no_such_database", 1 << 20, 1);
+  }
+
+ private:
+  TPostgresqlDatabase FDatabase;
+};
+
+class StoreTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (std::string(GetParam()) == "sqlite") {
+      FKind = std::make_unique<TSqliteKind>();
+    } else {
+      FKind = std::make_unique<TPostgresqlKind>();
+    }
+    if (const std::string Why = FKind->SkipReason(); !Why.empty()) GTEST_SKIP() << Why;
+  }
+  std::unique_ptr<TReportStore> Open(std::int64_t CapBytes = 1 << 20) { return FKind->Open(CapBytes); }
+
+  std::unique_ptr<TStoreKind> FKind;
+};
+
+TEST_P(StoreTest, StoresAndReadsBackAndKeepsAcrossReopening) {
+  {
+    const auto First = Open();
+    EXPECT_EQ(First->Put("key1", SampleReport({OneDrive}), 1000), TPutResult::Stored);
+    EXPECT_EQ(First->Put("key1", SampleReport(), 1001), TPutResult::KeyTaken);
+  }
+  const auto Reopened = Open();
+  TReportStore& Store = *Reopened;
   const auto Report = Store.Get("key1", 0);
   ASSERT_TRUE(Report);
   EXPECT_EQ(StoredReportText(*Report), StoredReportText(SampleReport({OneDrive})));
@@ -44,12 +118,19 @@ TEST_F(StoreTest, StoresAndReadsBackAndKeepsAcrossReopening) {
   EXPECT_FALSE(Store.Get("key1", 1001));  // stored before the oldest time asked for
 }
 
-TEST_F(StoreTest, CountsReportsPerEntryIgnoringCaseOncePerReport) {
-  TSqliteStore Store(File, 1 << 20);
+TEST_P(StoreTest, CountsReportsPerEntryIgnoringCaseOncePerReport) {
+  const auto Opened = Open();
+  TReportStore& Store = *Opened;
   const TStartRow OneDriveOtherCase{"hkcu\\software\\run\\ONEDRIVE", "hkcu"};
   ASSERT_EQ(Store.Put("a", SampleReport({OneDrive, OneDriveOtherCase}), 100), TPutResult::Stored);
   ASSERT_EQ(Store.Put("b", SampleReport({OneDrive, Korean}), 200), TPutResult::Stored);
   ASSERT_EQ(Store.Put("c", SampleReport({}), 300), TPutResult::Stored);
+  // Texts that databases treat specially: NUL, quotes, a backslash at the end, braces and commas.
+  const std::string Nul("a\0b", 3);
+  ASSERT_EQ(Store.Put("d",
+                      SampleReport({{"x\\" + Nul, "HKLM"}, {"x\\\"{1,2}", "HKLM"}, {"it's", "HKLM"}, {"x\\", "HKLM"}}),
+                      300),
+            TPutResult::Stored);
   struct TCase {
     const char* From;
     const char* Name;
@@ -58,13 +139,17 @@ TEST_F(StoreTest, CountsReportsPerEntryIgnoringCaseOncePerReport) {
   };
   for (const TCase& Case : {TCase{"hkcu", "onedrive", 0, 2}, TCase{"hkcu", "onedrive", 150, 1},
                             TCase{"hklm", "onedrive", 0, 0}, TCase{"file", "카카오톡 실행.lnk", 0, 1},
-                            TCase{"file", "Start Menu", 0, 0}, TCase{"hkcu", "onedrive", 201, 0}}) {
+                            TCase{"file", "Start Menu", 0, 0}, TCase{"hkcu", "onedrive", 201, 0},
+                            TCase{"hklm", Nul.c_str(), 0, 0}, TCase{"hklm", "it's", 0, 1}, TCase{"hklm", "\"{1,2}", 0, 1},
+                            TCase{"hklm", "", 0, 1}}) {
     EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count) << Case.From << "/" << Case.Name;
   }
+  EXPECT_EQ(Store.CountEntryReports("hklm", Nul, 0), 1);
 }
 
-TEST_F(StoreTest, ExpiryDeletesOldReportsTheirEntriesAndTheirBytes) {
-  TSqliteStore Store(File, 1 << 20);
+TEST_P(StoreTest, ExpiryDeletesOldReportsTheirEntriesAndTheirBytes) {
+  const auto Opened = Open();
+  TReportStore& Store = *Opened;
   ASSERT_EQ(Store.Put("old", SampleReport({OneDrive}), 100), TPutResult::Stored);
   const std::int64_t OneReport = Store.UsedBytes();
   EXPECT_GT(OneReport, 0);
@@ -79,14 +164,16 @@ TEST_F(StoreTest, ExpiryDeletesOldReportsTheirEntriesAndTheirBytes) {
   EXPECT_EQ(Store.UsedBytes(), 0);
 }
 
-TEST_F(StoreTest, TheCapRefusesWholeReportsAndFreesWithExpiry) {
+TEST_P(StoreTest, TheCapRefusesWholeReportsAndFreesWithExpiry) {
   std::int64_t OneReport = 0;
   {
-    TSqliteStore Measure(Folder.Path() / "measure.sqlite", 1 << 20);
-    ASSERT_EQ(Measure.Put("m", SampleReport({OneDrive}), 1), TPutResult::Stored);
-    OneReport = Measure.UsedBytes();
+    const auto Measure = Open();
+    ASSERT_EQ(Measure->Put("m", SampleReport({OneDrive}), 1), TPutResult::Stored);
+    OneReport = Measure->UsedBytes();
+    ASSERT_EQ(Measure->DeleteBefore(2), 1);
   }
-  TSqliteStore Store(File, 2 * OneReport);
+  const auto Opened = Open(2 * OneReport);
+  TReportStore& Store = *Opened;
   EXPECT_EQ(Store.Put("a", SampleReport({OneDrive}), 100), TPutResult::Stored);
   EXPECT_EQ(Store.Put("b", SampleReport({OneDrive}), 200), TPutResult::Stored);  // exactly at the cap
   EXPECT_EQ(Store.Put("c", SampleReport({OneDrive}), 300), TPutResult::Full);
@@ -97,19 +184,11 @@ TEST_F(StoreTest, TheCapRefusesWholeReportsAndFreesWithExpiry) {
   EXPECT_EQ(Store.Put("c", SampleReport({OneDrive}), 300), TPutResult::Stored);
 }
 
-TEST_F(StoreTest, AFailureHalfWayStoresNothing) {
-  TSqliteStore Store(File, 1 << 20);
-  {
-    // Another connection makes the second entry's row fail after the report row went in.
-    sqlite3* Other = nullptr;
-    ASSERT_EQ(sqlite3_open(File.c_str(), &Other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(Other,
-                           "CREATE TRIGGER refuse BEFORE INSERT ON report_entries WHEN NEW.name = 'onedrive' "
-                           "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(Other);
-  }
+TEST_P(StoreTest, AFailureHalfWayStoresNothing) {
+  const auto Opened = Open();
+  TReportStore& Store = *Opened;
+  // Another connection makes the second entry's row fail after the report row went in.
+  ASSERT_TRUE(FKind->RefuseEntryNamed("onedrive"));
   EXPECT_EQ(Store.Put("half", SampleReport({Korean, OneDrive}), 100), TPutResult::Failed);
   EXPECT_FALSE(Store.Get("half", 0));
   EXPECT_EQ(Store.CountEntryReports("file", "카카오톡 실행.lnk", 0), 0);
@@ -119,8 +198,9 @@ TEST_F(StoreTest, AFailureHalfWayStoresNothing) {
   EXPECT_TRUE(Store.Get("whole", 0));
 }
 
-TEST_F(StoreTest, HoldsAreCountedPerVersion) {
-  TSqliteStore Store(File, 1 << 20);
+TEST_P(StoreTest, HoldsAreCountedPerVersion) {
+  const auto Opened = Open();
+  TReportStore& Store = *Opened;
   EXPECT_EQ(Store.HoldCount("1.0.0.0"), 0);
   EXPECT_TRUE(Store.AddHold("1.0.0.0"));
   EXPECT_TRUE(Store.AddHold("1.0.0.0"));
@@ -129,8 +209,75 @@ TEST_F(StoreTest, HoldsAreCountedPerVersion) {
   EXPECT_EQ(Store.HoldCount("0.9.0.0"), 1);
 }
 
-TEST_F(StoreTest, AnUnopenableFileThrows) {
-  EXPECT_THROW(TSqliteStore(Folder.Path() / "no-such-folder" / "reports.sqlite", 1 << 20), std::runtime_error);
+TEST_P(StoreTest, AnUnopenableDatabaseThrows) { EXPECT_THROW(FKind->OpenUnopenable(), std::runtime_error); }
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& Info) { return std::string(Info.param); });
+
+// Several stores on one PostgreSQL database stand for several service processes.
+class PostgresqlStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Database.Address().empty()) GTEST_SKIP() << Database.SkipReason();
+  }
+  std::unique_ptr<TPostgresqlStore> Open(int Connections = 2) {
+    return std::make_unique<TPostgresqlStore>(Database.Address(), 1 << 20, Connections);
+  }
+  TPostgresqlDatabase Database;
+};
+
+TEST_F(PostgresqlStoreTest, StoresStartingAtOnceOnAnEmptyDatabaseShareTheTablesAndTheKeys) {
+  constexpr int Count = 4;
+  std::unique_ptr<TPostgresqlStore> Stores[Count];
+  std::string Errors[Count];
+  std::atomic<bool> Go{false};
+  std::vector<std::thread> Starts;
+  for (int I = 0; I < Count; ++I) {
+    Starts.emplace_back([&, I] {
+      while (!Go) std::this_thread::yield();
+      try {
+        Stores[I] = Open();
+      } catch (const std::exception& Error) {
+        Errors[I] = Error.what();
+      }
+    });
+  }
+  Go = true;
+  for (auto& Start : Starts) Start.join();
+  for (int I = 0; I < Count; ++I) ASSERT_TRUE(Stores[I]) << Errors[I];
+  EXPECT_FALSE(Stores[0]->IsSuperuser());
+
+  ASSERT_EQ(Stores[0]->Put("shared", SampleReport({OneDrive}), 100), TPutResult::Stored);
+  EXPECT_EQ(Stores[1]->Put("shared", SampleReport(), 100), TPutResult::KeyTaken);
+  ASSERT_EQ(Stores[2]->Put("other", SampleReport({OneDrive}), 100), TPutResult::Stored);
+  const auto Read = Stores[3]->Get("shared", 0);
+  ASSERT_TRUE(Read);
+  EXPECT_EQ(StoredReportText(*Read), StoredReportText(SampleReport({OneDrive})));
+  EXPECT_EQ(Stores[1]->CountEntryReports("hkcu", "onedrive", 0), 2);
+  EXPECT_EQ(Stores[0]->UsedBytes(), Stores[3]->UsedBytes());
+  EXPECT_EQ(Stores[3]->DeleteBefore(1000), 2);
+  EXPECT_EQ(Stores[0]->UsedBytes(), 0);
+}
+
+TEST_F(PostgresqlStoreTest, TablesOfALaterVersionAreRefused) {
+  Open();
+  ASSERT_TRUE(Database.Execute("UPDATE nimbrel_schema SET version = version + 1"));
+  try {
+    Open();
+    ADD_FAILURE() << "opened";
+  } catch (const std::runtime_error& Error) {
+    EXPECT_NE(std::string(Error.what()).find("later version"), std::string::npos) << Error.what();
+  }
+}
+
+TEST_F(PostgresqlStoreTest, ConnectionsEndedByTheServerAreOpenedAgain) {
+  const auto Store = Open(2);
+  ASSERT_EQ(Store->Put("before", SampleReport({OneDrive}), 100), TPutResult::Stored);
+  ASSERT_TRUE(Database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                               "WHERE application_name = 'nimbrel-service' AND datname = current_database()"));
+  EXPECT_TRUE(Store->Get("before", 0));
+  EXPECT_EQ(Store->Put("after", SampleReport({OneDrive}), 100), TPutResult::Stored);
+  EXPECT_EQ(Store->CountEntryReports("hkcu", "onedrive", 0), 2);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include "base/utf.h"
 #include "bundle/install_page.h"
 #include "net/endpoints.h"
+#include "net/update_prompt.h"
+#include "net/update_status.h"
 #include "startup/autorun_page.h"
 #include "widgets/application.h"
 #include "widgets/page_load.h"
@@ -413,6 +415,42 @@ TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
   EXPECT_EQ(SeenRows.back(), L"notepad.exe*");
   EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{ReportPageUrl(L"a1B2")}) << "the report page opened";
   ::DeleteFileW(File.c_str());
+}
+
+TEST_F(FrmNimbrelTest, TheUpdateBarGrowsTheWindowOnceAndOpensItsAddress) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  Window.Show();
+  ShowUpdateStatus(Window, L"file:///C:/Windows/notepad.exe");  // not a web address: nothing
+  RECT Client;
+  ::GetClientRect(Window.Handle(), &Client);
+  EXPECT_EQ(Client.bottom, 417);
+
+  TRecordedLinks Recorded;
+  ShowUpdateStatus(Window, L"http://127.0.0.1:18080/first");
+  ShowUpdateStatus(Window, L"http://127.0.0.1:18080/notify");  // the bar is made once
+  ::GetClientRect(Window.Handle(), &Client);
+  EXPECT_EQ(Client.right, 464);
+  EXPECT_EQ(Client.bottom, 445);
+  TUpdateBar* Bar = nullptr;
+  int Bars = 0;
+  for (TComponent* Component : Window.Components()) {
+    if (auto* Found = dynamic_cast<TUpdateBar*>(Component)) {
+      Bar = Found;
+      ++Bars;
+    }
+  }
+  ASSERT_EQ(Bars, 1);
+  EXPECT_EQ(Bar->Name(), L"StatusBar");
+  EXPECT_EQ(Bar->Caption(), GetUpdateText(1));
+  wchar_t Text[64] = {};
+  ::GetWindowTextW(Bar->Handle(), Text, 64);
+  EXPECT_EQ(std::wstring(Text), GetUpdateText(1)) << "screen readers read the status text";
+  EXPECT_NE(::GetWindowLongPtrW(Bar->Handle(), GWL_STYLE) & WS_TABSTOP, 0) << "reachable with Tab";
+  RECT Frame;
+  ::GetWindowRect(Bar->Handle(), &Frame);
+  EXPECT_EQ(Frame.bottom - Frame.top, 28);
+  Press(Bar);
+  EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{L"http://127.0.0.1:18080/notify"});
 }
 
 TEST_F(FrmNimbrelTest, ClosingTheWindowDuringACleanStopsTheWorkerAndEndsTheProgram) {

@@ -1,0 +1,382 @@
+// The PostgreSQL store: a small pool of connections, statements prepared on each, and one statement
+// (so one transaction, committed before the call returns) per report.
+#include "postgresql_store.h"
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <stdexcept>
+#include <utility>
+
+#include "stored_form.h"
+
+namespace nimbrel::service {
+namespace {
+
+// Taken by every process for the schema step, in this database only.
+constexpr const char* SchemaLockKey = "7305509004213425516";
+
+// Each step brings the tables from the version before it to its own; the version is the step's
+// place in this table, counted from 1. Steps that are applied are never changed.
+constexpr const char* SchemaSteps[] = {
+    R"sql(
+CREATE TABLE reports (
+  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  key text COLLATE "C" NOT NULL UNIQUE,
+  created bigint NOT NULL,
+  size bigint NOT NULL,
+  body text NOT NULL
+);
+CREATE INDEX reports_created ON reports (created);
+-- One row per entry and report; "created" repeats the report's, so that counting reads this
+-- table's index alone.
+CREATE TABLE report_entries (
+  report_id bigint NOT NULL REFERENCES reports (id) ON DELETE CASCADE,
+  source text COLLATE "C" NOT NULL,
+  name text COLLATE "C" NOT NULL,
+  created bigint NOT NULL,
+  PRIMARY KEY (report_id, source, name)
+);
+CREATE INDEX report_entries_count ON report_entries (source, name, created);
+-- The bytes of the stored reports, spread over 16 rows by report id, so that uploads committing
+-- at the same moment do not wait for each other's row.
+CREATE TABLE usage (shard integer PRIMARY KEY, bytes bigint NOT NULL);
+INSERT INTO usage (shard, bytes) SELECT generate_series(0, 15), 0;
+CREATE TABLE holds (version text COLLATE "C" PRIMARY KEY, count bigint NOT NULL);
+)sql",
+};
+constexpr int SchemaVersion = static_cast<int>(std::size(SchemaSteps));
+
+struct TStatement {
+  const char* Name;
+  const char* Sql;
+};
+
+// Put: stores the report, its entries and its bytes when the cap allows, in one statement; answers
+// 1 when stored and 0 when full, and fails with unique_violation when the key is taken.
+constexpr TStatement SqlPut{"put", R"sql(
+WITH used AS (SELECT coalesce(sum(bytes), 0) AS bytes FROM usage),
+report AS (
+  INSERT INTO reports (key, created, size, body)
+  SELECT $1, $2::bigint, $3::bigint, $4 FROM used WHERE used.bytes + $3::bigint <= $5::bigint
+  RETURNING id),
+entries AS (
+  INSERT INTO report_entries (report_id, source, name, created)
+  SELECT report.id, entry.source, entry.name, $2::bigint
+  FROM report, unnest($6::text[], $7::text[]) AS entry (source, name)),
+counted AS (
+  UPDATE usage SET bytes = usage.bytes + $3::bigint FROM report WHERE usage.shard = report.id % 16)
+SELECT count(*) FROM report)sql"};
+constexpr TStatement SqlGet{"get", "SELECT body FROM reports WHERE key = $1 AND created >= $2::bigint"};
+constexpr TStatement SqlCount{
+    "count", "SELECT count(*) FROM report_entries WHERE source = $1 AND name = $2 AND created >= $3::bigint"};
+constexpr TStatement SqlDeleteBefore{"delete_before", R"sql(
+WITH gone AS (DELETE FROM reports WHERE created < $1::bigint RETURNING id, size),
+per_shard AS (SELECT id % 16 AS shard, sum(size) AS bytes FROM gone GROUP BY 1),
+counted AS (
+  UPDATE usage SET bytes = usage.bytes - per_shard.bytes FROM per_shard WHERE usage.shard = per_shard.shard)
+SELECT count(*) FROM gone)sql"};
+constexpr TStatement SqlAddHold{
+    "add_hold",
+    "INSERT INTO holds (version, count) VALUES ($1, 1) ON CONFLICT (version) DO UPDATE SET count = holds.count + 1"};
+constexpr TStatement SqlHoldCount{"hold_count", "SELECT count FROM holds WHERE version = $1"};
+constexpr TStatement SqlUsedBytes{"used_bytes", "SELECT coalesce(sum(bytes), 0) FROM usage"};
+constexpr TStatement Statements[] = {SqlPut, SqlGet, SqlCount, SqlDeleteBefore, SqlAddHold, SqlHoldCount, SqlUsedBytes};
+
+struct TResultClearer {
+  void operator()(PGresult* Result) const { PQclear(Result); }
+};
+using TResult = std::unique_ptr<PGresult, TResultClearer>;
+
+bool Is(const TResult& Result, ExecStatusType Status) {
+  return Result != nullptr && PQresultStatus(Result.get()) == Status;
+}
+
+std::string ErrorText(PGconn* Connection) {
+  std::string Text = PQerrorMessage(Connection);
+  while (!Text.empty() && (Text.back() == '\n' || Text.back() == ' ')) Text.pop_back();
+  return Text;
+}
+
+// A whole-number column of the first row; empty when there is none.
+std::optional<std::int64_t> FirstInteger(const TResult& Result) {
+  if (!Is(Result, PGRES_TUPLES_OK) || PQntuples(Result.get()) < 1 || PQgetisnull(Result.get(), 0, 0)) {
+    return std::nullopt;
+  }
+  const char* Text = PQgetvalue(Result.get(), 0, 0);
+  const size_t Length = static_cast<size_t>(PQgetlength(Result.get(), 0, 0));
+  std::int64_t Value = 0;
+  const auto [End, Failure] = std::from_chars(Text, Text + Length, Value);
+  if (Failure != std::errc() || End != Text + Length) return std::nullopt;
+  return Value;
+}
+
+// PostgreSQL text cannot hold NUL: entry texts keep U+FFFD in its place, the same when stored and
+// when counted.
+std::string EntryText(std::string_view Text) {
+  std::string Result;
+  Result.reserve(Text.size());
+  for (const char C : Text) {
+    if (C == '\0') {
+      Result += "\xEF\xBF\xBD";
+    } else {
+      Result += C;
+    }
+  }
+  return Result;
+}
+
+// A text[] in PostgreSQL's literal form, every element quoted.
+template <class TTexts>
+std::string ArrayLiteral(const TTexts& Texts) {
+  std::string Literal = "{";
+  for (const auto& Text : Texts) {
+    if (Literal.size() > 1) Literal += ',';
+    Literal += '"';
+    for (const char C : Text) {
+      if (C == '"' || C == '\\') Literal += '\\';
+      Literal += C;
+    }
+    Literal += '"';
+  }
+  return Literal + "}";
+}
+
+// Runs Sql (one or more statements, no parameters); throws with Context when it fails.
+void ExecuteOrThrow(PGconn* Connection, const char* Sql, const std::string& Context) {
+  const TResult Result(PQexec(Connection, Sql));
+  if (!Is(Result, PGRES_COMMAND_OK) && !Is(Result, PGRES_TUPLES_OK)) {
+    throw std::runtime_error(Context + ": " + ErrorText(Connection));
+  }
+}
+
+// Creates or upgrades the tables. The advisory lock is held until the transaction ends, so a
+// second process waits here and then finds the tables made.
+void SetUpSchema(PGconn* Connection) {
+  const std::string Context = "cannot set up the tables";
+  ExecuteOrThrow(Connection, "BEGIN", Context);
+  try {
+    ExecuteOrThrow(Connection, (std::string("SELECT pg_advisory_xact_lock(") + SchemaLockKey + ")").c_str(), Context);
+    ExecuteOrThrow(Connection, "SET LOCAL client_min_messages = warning", Context);  // no "already exists" notes
+    ExecuteOrThrow(Connection, "CREATE TABLE IF NOT EXISTS nimbrel_schema (version integer NOT NULL)", Context);
+    const TResult Found(PQexec(Connection, "SELECT coalesce(max(version), 0) FROM nimbrel_schema"));
+    const auto Version = FirstInteger(Found);
+    if (!Version) throw std::runtime_error(Context + ": " + ErrorText(Connection));
+    if (*Version > SchemaVersion) {
+      throw std::runtime_error("the database holds tables of a later version (" + std::to_string(*Version) +
+                               ") than this service knows (" + std::to_string(SchemaVersion) + ")");
+    }
+    for (auto Step = *Version; Step < SchemaVersion; ++Step) ExecuteOrThrow(Connection, SchemaSteps[Step], Context);
+    if (*Version < SchemaVersion) {
+      const std::string Mark = "DELETE FROM nimbrel_schema; INSERT INTO nimbrel_schema (version) VALUES (" +
+                               std::to_string(SchemaVersion) + ")";
+      ExecuteOrThrow(Connection, Mark.c_str(), Context);
+    }
+    ExecuteOrThrow(Connection, "COMMIT", Context);
+  } catch (...) {
+    PQclear(PQexec(Connection, "ROLLBACK"));
+    throw;
+  }
+}
+
+}  // namespace
+
+bool IsPostgresqlAddress(std::string_view Address) {
+  return Address.starts_with("postgresql://") || Address.starts_with("postgres://");
+}
+
+void TPostgresqlStore::TConnectionCloser::operator()(pg_conn* Connection) const { PQfinish(Connection); }
+
+// One connection lent to one caller; given back when the lease ends, or closed when it went bad.
+class TPostgresqlStore::TLease {
+ public:
+  TLease(TPostgresqlStore& Store, TConnection Connection) : FStore(Store), FConnection(std::move(Connection)) {}
+  ~TLease() { FStore.Give(std::move(FConnection)); }
+  TLease(const TLease&) = delete;
+  TLease& operator=(const TLease&) = delete;
+
+  PGconn* Get() const { return FConnection.get(); }
+  bool Broken() const { return FConnection == nullptr || PQstatus(FConnection.get()) != CONNECTION_OK; }
+
+  // Runs a prepared statement with text parameters.
+  TResult Run(const TStatement& Statement, std::initializer_list<const std::string*> Parameters) const {
+    if (FConnection == nullptr) return nullptr;
+    std::vector<const char*> Values;
+    for (const std::string* Parameter : Parameters) Values.push_back(Parameter->c_str());
+    return TResult(PQexecPrepared(FConnection.get(), Statement.Name, static_cast<int>(Values.size()), Values.data(),
+                                  nullptr, nullptr, 0));
+  }
+
+ private:
+  TPostgresqlStore& FStore;
+  TConnection FConnection;
+};
+
+TPostgresqlStore::TPostgresqlStore(std::string Address, std::int64_t CapBytes, int Connections)
+    : FAddress(std::move(Address)), FCapBytes(CapBytes), FMaxOpen(Connections < 1 ? 1 : Connections) {
+  std::string Error;
+  TConnection First = Connect(Error, true);
+  if (First == nullptr) throw std::runtime_error(Error);
+  const char* Superuser = PQparameterStatus(First.get(), "is_superuser");
+  FSuperuser = Superuser != nullptr && std::string_view(Superuser) == "on";
+  const std::lock_guard Lock(FLock);
+  FIdle.push_back(std::move(First));
+  FOpen = 1;
+}
+
+TPostgresqlStore::~TPostgresqlStore() = default;
+
+TPostgresqlStore::TConnection TPostgresqlStore::Connect(std::string& Error, bool SetUp) {
+  // Values of the address override the defaults before it; the encoding after it is always ours.
+  const char* const Keys[] = {"connect_timeout", "application_name", "dbname", "client_encoding", nullptr};
+  const char* const Values[] = {"10", "nimbrel-service", FAddress.c_str(), "UTF8", nullptr};
+  TConnection Connection(PQconnectdbParams(Keys, Values, 1));
+  if (Connection == nullptr || PQstatus(Connection.get()) != CONNECTION_OK) {
+    Error = "cannot connect to the database: " + (Connection ? ErrorText(Connection.get()) : "out of memory");
+    return nullptr;
+  }
+  const char* Encoding = PQparameterStatus(Connection.get(), "server_encoding");
+  if (Encoding == nullptr || std::string_view(Encoding) != "UTF8") {
+    Error = std::string("the database must hold UTF8 text, not ") + (Encoding ? Encoding : "an unknown encoding");
+    return nullptr;
+  }
+  if (SetUp) {
+    try {
+      SetUpSchema(Connection.get());
+    } catch (const std::exception& Failure) {
+      Error = Failure.what();
+      return nullptr;
+    }
+  }
+  for (const TStatement& Statement : Statements) {
+    const TResult Prepared(PQprepare(Connection.get(), Statement.Name, Statement.Sql, 0, nullptr));
+    if (!Is(Prepared, PGRES_COMMAND_OK)) {
+      Error = std::string("cannot prepare ") + Statement.Name + ": " + ErrorText(Connection.get());
+      return nullptr;
+    }
+  }
+  return Connection;
+}
+
+TPostgresqlStore::TLease TPostgresqlStore::Take() {
+  std::unique_lock Lock(FLock);
+  FGiven.wait(Lock, [this] { return !FIdle.empty() || FOpen < FMaxOpen; });
+  if (!FIdle.empty()) {
+    TConnection Connection = std::move(FIdle.back());
+    FIdle.pop_back();
+    return TLease(*this, std::move(Connection));
+  }
+  ++FOpen;
+  Lock.unlock();
+  std::string Ignored;
+  return TLease(*this, Connect(Ignored, false));  // a failed connect comes back through Give and is not counted
+}
+
+void TPostgresqlStore::Give(TConnection Connection) {
+  {
+    const std::lock_guard Lock(FLock);
+    if (Connection != nullptr && PQstatus(Connection.get()) == CONNECTION_OK &&
+        PQtransactionStatus(Connection.get()) == PQTRANS_IDLE) {
+      FIdle.push_back(std::move(Connection));
+    } else {
+      --FOpen;
+    }
+  }
+  FGiven.notify_one();
+  // A bad connection closes here, outside the lock.
+}
+
+TPutResult TPostgresqlStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
+  const TStoredForm Form = MakeStoredForm(Report);
+  std::vector<std::string> Sources, Names;
+  for (const auto& [Source, Name] : Form.Entries) {
+    Sources.push_back(EntryText(Source));
+    Names.push_back(EntryText(Name));
+  }
+  const std::string Created = std::to_string(Now), Size = std::to_string(Form.Size), Cap = std::to_string(FCapBytes),
+                    SourceArray = ArrayLiteral(Sources), NameArray = ArrayLiteral(Names);
+  // A connection that broke while idle is only found when used; one more try on a new one. A break
+  // during the statement leaves it unknown whether the report went in: the second try may then store
+  // it again under a new key, and the first copy expires unread.
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    const TLease Lease = Take();
+    const TResult Result = Lease.Run(SqlPut, {&Key, &Created, &Size, &Form.Body, &Cap, &SourceArray, &NameArray});
+    if (const auto Stored = FirstInteger(Result)) return *Stored == 1 ? TPutResult::Stored : TPutResult::Full;
+    if (Result != nullptr) {
+      const char* State = PQresultErrorField(Result.get(), PG_DIAG_SQLSTATE);
+      if (State != nullptr && std::string_view(State) == "23505") return TPutResult::KeyTaken;
+    }
+    if (!Lease.Broken()) break;
+  }
+  return TPutResult::Failed;
+}
+
+std::optional<TReport> TPostgresqlStore::Get(const std::string& Key, std::int64_t NotBefore) {
+  const std::string From = std::to_string(NotBefore);
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    std::string Body;
+    {
+      const TLease Lease = Take();
+      const TResult Result = Lease.Run(SqlGet, {&Key, &From});
+      if (!Is(Result, PGRES_TUPLES_OK)) {
+        if (Lease.Broken()) continue;
+        return std::nullopt;
+      }
+      if (PQntuples(Result.get()) < 1) return std::nullopt;
+      Body.assign(PQgetvalue(Result.get(), 0, 0), static_cast<size_t>(PQgetlength(Result.get(), 0, 0)));
+    }
+    return ReadStoredReport(Body);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> TPostgresqlStore::CountEntryReports(const std::string& From, const std::string& Name,
+                                                                std::int64_t NotBefore) {
+  const std::string Source = EntryText(From), File = EntryText(Name), Since = std::to_string(NotBefore);
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    const TLease Lease = Take();
+    if (const auto Found = FirstInteger(Lease.Run(SqlCount, {&Source, &File, &Since}))) return Found;
+    if (!Lease.Broken()) break;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> TPostgresqlStore::DeleteBefore(std::int64_t Cutoff) {
+  const std::string Before = std::to_string(Cutoff);
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    const TLease Lease = Take();
+    if (const auto Gone = FirstInteger(Lease.Run(SqlDeleteBefore, {&Before}))) return Gone;
+    if (!Lease.Broken()) break;
+  }
+  return std::nullopt;
+}
+
+bool TPostgresqlStore::AddHold(const std::string& Version) {
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    const TLease Lease = Take();
+    if (Is(Lease.Run(SqlAddHold, {&Version}), PGRES_COMMAND_OK)) return true;
+    if (!Lease.Broken()) break;
+  }
+  return false;
+}
+
+std::int64_t TPostgresqlStore::HoldCount(const std::string& Version) {
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    const TLease Lease = Take();
+    const TResult Result = Lease.Run(SqlHoldCount, {&Version});
+    if (Is(Result, PGRES_TUPLES_OK)) return FirstInteger(Result).value_or(0);
+    if (!Lease.Broken()) break;
+  }
+  return 0;
+}
+
+std::int64_t TPostgresqlStore::UsedBytes() {
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    const TLease Lease = Take();
+    if (const auto Used = FirstInteger(Lease.Run(SqlUsedBytes, {}))) return *Used;
+    if (!Lease.Broken()) break;
+  }
+  return 0;
+}
+
+}  // namespace nimbrel::service
