@@ -253,6 +253,22 @@ TEST_F(HttpClient, DownloadWithProgress) {
   EXPECT_EQ(Http.StatusCode(), 404);
 }
 
+TEST_F(HttpClient, ThroughAProxy) {
+  // The test server answers a proxy's requests too: the request line then holds the whole address.
+  const std::wstring Port = ServerUrl().substr(std::wstring(L"http://127.0.0.1:").size(),
+                                               ServerUrl().size() - std::wstring(L"http://127.0.0.1:").size() - 1);
+  THTTP Http;
+  Http.SetProxy(L"127.0.0.1", std::stoi(Port), L"", L"");
+  const TEcho Echo = ParseEcho(Http.Get(L"http://nimbrel-proxied.example/echo?via=proxy"));
+  EXPECT_EQ(Http.StatusCode(), 200);
+  // (Wine writes the port into the address: "http://nimbrel-proxied.example:80/echo?via=proxy".)
+  EXPECT_TRUE(Echo.RequestLine.starts_with(L"GET http://nimbrel-proxied.example")) << WideToUtf8(Echo.RequestLine);
+  EXPECT_TRUE(Echo.RequestLine.ends_with(L"/echo?via=proxy")) << WideToUtf8(Echo.RequestLine);
+  EXPECT_EQ(Echo.Value(L"Host"), L"nimbrel-proxied.example");
+  Http.SetProxy(L"", 0, L"", L"");
+  EXPECT_EQ(ParseEcho(Http.Get(ServerUrl(L"echo"))).RequestLine, L"GET /echo") << "an empty host: no proxy";
+}
+
 TEST_F(HttpClient, TransportFailuresAreStatusMinusOneWithTheMessage) {
   THTTP Http;
   const std::wstring Refused = Http.Get(L"http://127.0.0.1:" + EnvText("NIMBREL_TEST_CLOSED_PORT") + L"/");

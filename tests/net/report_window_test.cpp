@@ -62,6 +62,15 @@ int ReportCount() {
   return Control.StatusCode() == 200 ? std::stoi(Count) : -1;
 }
 
+// The body the service received last; empty when none.
+std::wstring LastReportBody() {
+  THTTP Control;
+  const std::wstring Text = Control.Get(ServerUrl(L"control/last"));
+  if (Control.StatusCode() != 200) return {};
+  const size_t End = Text.find(L"\n\n");
+  return End == std::wstring::npos ? std::wstring() : Text.substr(End + 2);
+}
+
 class ReportWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -101,6 +110,12 @@ TEST_F(ReportWindow, TheKeyOpensTheReportPageAndTheWindowClosesInEveryCase) {
     EXPECT_FALSE(::IsWindow(Window.Handle())) << "the window closes: " << Label;
     EXPECT_EQ(Window.CleanRun().State(), TCleanState::Done) << Label;
     EXPECT_EQ(ReportCount(), Before + (Case.Answer != nullptr ? 1 : 0)) << Label;
+    if (Case.Answer != nullptr) {
+      // Neither page was opened: the memory object and the one process only.
+      const std::wstring Body = LastReportBody();
+      EXPECT_TRUE(Body.starts_with(L"[{\"cate\":\"memory\",\"old\":\"")) << WideToUtf8(Body);
+      EXPECT_TRUE(Body.ends_with(L"\"},{\"cate\":\"clean\",\"file\":\"System\",\"state\":\"1\"}]")) << WideToUtf8(Body);
+    }
     if (Case.Key != nullptr) {
       EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{ReportPageUrl(Case.Key)}) << Label;
     } else {
