@@ -93,11 +93,12 @@ void CollectUntil(TAutorunList& List, TPredicate Wanted, int Tries = 100) {
 
 // Switches a service and waits for its start type to show it: Wine's service manager now and
 // then answers "no such service" for a moment.
-inline DWORD SwitchServiceUntil(const std::wstring& Name, bool Enable, DWORD (*StartTypeOf)(const std::wstring&)) {
+inline DWORD SwitchServiceUntil(const std::wstring& Name, bool Enable, DWORD (*StartTypeOf)(const std::wstring&),
+                                const std::wstring& From = L"SERV") {
   const DWORD Wanted = Enable ? SERVICE_AUTO_START : SERVICE_DISABLED;
   DWORD Type = 0;
   for (int I = 0; I < 30 && Type != Wanted; ++I) {
-    SwitchAutorun(Name, L"SERV", Enable);
+    SwitchAutorun(Name, From, Enable);
     Type = StartTypeOf(Name);
     if (Type != Wanted) ::Sleep(200);
   }
