@@ -6,8 +6,6 @@
 #include <objbase.h>
 #include <taskschd.h>
 
-#include <memory>
-#include <stdexcept>
 
 #include "base/handle.h"
 
@@ -17,7 +15,6 @@ namespace {
 constexpr CLSID ClsidTaskScheduler = {0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
 constexpr IID IidTaskService = {0x2FABA4C7, 0x4DA9, 0x4013, {0x96, 0x97, 0x20, 0xCC, 0x3F, 0xD4, 0x0F, 0x85}};
 
-std::unique_ptr<std::mutex> GLock;
 // Not an owner object: it must be released before COM goes, never by a static destructor.
 ITaskService* GService = nullptr;
 bool GComInitialised = false;
@@ -77,13 +74,11 @@ class TComTaskScheduler final : public TTaskScheduler {
 
 }  // namespace
 
-void CreateTaskServiceLock() {
-  if (!GLock) GLock = std::make_unique<std::mutex>();
-}
+void CreateTaskServiceLock() { TaskServiceLock(); }
 
 std::mutex& TaskServiceLock() {
-  if (!GLock) throw std::logic_error("TaskServiceLock used before module start-up");
-  return *GLock;
+  static std::mutex Lock;
+  return Lock;
 }
 
 bool ConnectTaskService() {
@@ -118,8 +113,7 @@ bool ConnectTaskService() {
 }
 
 void DisconnectTaskService() {
-  std::unique_lock<std::mutex> Guard;
-  if (GLock) Guard = std::unique_lock<std::mutex>(*GLock);
+  const std::lock_guard<std::mutex> Guard(TaskServiceLock());
   if (GService != nullptr) {
     GService->Release();
     GService = nullptr;

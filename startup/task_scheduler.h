@@ -21,18 +21,18 @@ class TTaskScheduler {
   virtual void SetTaskEnabled(const std::wstring& Path, bool Enabled) = 0;
 };
 
-// Module start-up (main thread, before any collection): makes TaskServiceLock. Later calls
+// Module start-up (main thread, before any worker runs): makes TaskServiceLock. Later calls
 // change nothing.
 void CreateTaskServiceLock();
-// The lock around every use of the shared connection. Throws std::logic_error before
-// CreateTaskServiceLock.
+// The lock around every use of the shared connection; made by the first call at the latest and
+// freed at program end.
 std::mutex& TaskServiceLock();
 
 // Makes and connects the shared ITaskService when it does not exist yet; a failure leaves it
 // absent and a later call tries again. The caller holds TaskServiceLock. True when it exists.
 bool ConnectTaskService();
 // Program end: releases the connection (and COM, when ConnectTaskService initialised it).
-// Harmless when nothing was connected or the lock was never made.
+// Harmless when nothing was connected.
 void DisconnectTaskService();
 
 // The scheduler the collection and the switch use: the real one over the shared connection,
