@@ -6,7 +6,10 @@
 
 #include <stdexcept>
 
+#include "base/sync.h"
+#include "startup/autorun_page.h"
 #include "startup/autorun_sources.h"
+#include "widgets/application.h"
 #include "tests/startup/autorun_fixture.h"
 
 namespace nimbrel {
@@ -16,7 +19,16 @@ using namespace testing_support;
 
 class TStartupEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { CreateTaskServiceLock(); }
+  void SetUp() override {
+    InitMainThread();
+    InitPathVariables();
+    CreateTaskServiceLock();
+    Application().SetErrorSink([](const std::wstring& Message) { Errors().push_back(Message); });
+  }
+  static std::vector<std::wstring>& Errors() {
+    static std::vector<std::wstring> Shown;
+    return Shown;
+  }
 };
 [[maybe_unused]] auto* const Environment = ::testing::AddGlobalTestEnvironment(new TStartupEnvironment);
 
@@ -80,6 +92,30 @@ TEST(BeforeWindows10, ServicesAndTasksSwitchAsOnWindows10) {
   if (SwitchServiceUntil(L"NimbrelTDemand", false, TTestService::StartTypeOf) != SERVICE_DISABLED) {
     GTEST_SKIP() << "Wine's service manager stopped answering for the service";
   }
+}
+
+// A startup file that cannot be deleted: the error reaches the application's handler, and the
+// page still reloads and gives the button back.
+TEST(BeforeWindows10, AFailedSwitchStillReloadsAndEnablesTheButton) {
+  const std::wstring Missing = GetSpecialFolder(CSIDL_STARTUP) + L"\\NimbrelT Gone.exe";
+  TPanel Host(nullptr, nullptr, L"Host");
+  Host.SetBounds(0, 0, 448, 367);
+  auto* Frame = Host.Create<TFrmAutorun>(&Host);
+  TStringList Empty;
+  Frame->FFileWhite = &Empty;
+  Frame->FNameWhite = &Empty;
+  Frame->Collector = [&](TAutorunList& List) {
+    List = {TAutorunInfo{Missing, L"NimbrelT Gone", L"", Missing, L"FILE", true}};
+  };
+  Frame->LoadAutorun();
+  ASSERT_EQ(Frame->Rows().size(), 1u);
+  Frame->ListAutorun->SetSelectedIndex(0);
+  TStartupEnvironment::Errors().clear();
+  ::SendMessageW(Frame->BtnAutorun->Handle(), BM_CLICK, 0, 0);
+  ASSERT_EQ(TStartupEnvironment::Errors().size(), 1u);
+  EXPECT_NE(TStartupEnvironment::Errors()[0].find(L"NimbrelT Gone.exe"), std::wstring::npos);
+  EXPECT_EQ(Frame->LoadCount(), 2) << "reloaded after the failure";
+  EXPECT_TRUE(Frame->BtnAutorun->Enabled());
 }
 
 }  // namespace
