@@ -1,12 +1,139 @@
-// ShellOpen over ShellExecuteW.
+// The desktop shell's dispatch object: ShellWindows -> the desktop's browser -> its view's
+// background object -> Application (IShellDispatch2) -> ShellExecute.
 #include "base/shell_open.h"
 
 #include <windows.h>
+#include <exdisp.h>
 #include <shellapi.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <vector>
+
+#include "base/handle.h"
 
 namespace nimbrel {
+namespace {
+
+// The user SID of a process token; empty when it cannot be read.
+std::vector<BYTE> AccountOf(HANDLE Process) {
+  TOwnedHandle Token;
+  if (!::OpenProcessToken(Process, TOKEN_QUERY, Token.put())) return {};
+  DWORD Size = 0;
+  ::GetTokenInformation(Token.get(), ::TokenUser, nullptr, 0, &Size);
+  if (Size == 0) return {};
+  std::vector<BYTE> Buffer(Size);
+  if (!::GetTokenInformation(Token.get(), ::TokenUser, Buffer.data(), Size, &Size)) return {};
+  const auto* User = reinterpret_cast<const TOKEN_USER*>(Buffer.data());
+  const DWORD SidLength = ::GetLengthSid(User->User.Sid);
+  const auto* Sid = static_cast<const BYTE*>(User->User.Sid);
+  return std::vector<BYTE>(Sid, Sid + SidLength);
+}
+
+// The desktop's IShellDispatch2, or nullptr.
+TComPtr<IShellDispatch2> DesktopShellDispatch() {
+  TComPtr<IShellWindows> Windows;
+  if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                reinterpret_cast<void**>(Windows.put()))))
+    return {};
+  TOwnedVariant Location;
+  Location.get()->vt = VT_I4;
+  Location.get()->lVal = CSIDL_DESKTOP;
+  TOwnedVariant Empty;
+  long Window = 0;
+  TComPtr<IDispatch> Desktop;
+  if (Windows.get()->FindWindowSW(Location.get(), Empty.get(), SWC_DESKTOP, &Window, SWFO_NEEDDISPATCH,
+                                   Desktop.put()) != S_OK ||
+      !Desktop)
+    return {};
+  TComPtr<IServiceProvider> Services;
+  if (FAILED(Desktop.get()->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(Services.put()))))
+    return {};
+  TComPtr<IShellBrowser> Browser;
+  if (FAILED(Services.get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                          reinterpret_cast<void**>(Browser.put()))))
+    return {};
+  TComPtr<IShellView> View;
+  if (FAILED(Browser.get()->QueryActiveShellView(View.put())) || !View) return {};
+  TComPtr<IDispatch> Background;
+  if (FAILED(View.get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(Background.put()))))
+    return {};
+  TComPtr<IShellFolderViewDual> FolderView;
+  if (FAILED(Background.get()->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(FolderView.put()))))
+    return {};
+  TComPtr<IDispatch> Application;
+  if (FAILED(FolderView.get()->get_Application(Application.put())) || !Application) return {};
+  TComPtr<IShellDispatch2> Shell;
+  if (FAILED(Application.get()->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(Shell.put()))))
+    return {};
+  return Shell;
+}
+
+TOwnedBstr MakeBstr(const std::wstring& Text) {
+  return TOwnedBstr(::SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size())));
+}
+
+}  // namespace
+
+bool IsWebAddress(std::wstring_view Target) noexcept {
+  auto StartsWithAscii = [&](std::wstring_view Prefix) {
+    if (Target.size() <= Prefix.size()) return false;
+    for (size_t I = 0; I < Prefix.size(); ++I) {
+      wchar_t C = Target[I];
+      if (C >= L'A' && C <= L'Z') C = static_cast<wchar_t>(C - L'A' + L'a');
+      if (C != Prefix[I]) return false;
+    }
+    return true;
+  };
+  if (!StartsWithAscii(L"http://") && !StartsWithAscii(L"https://")) return false;
+  for (const wchar_t C : Target)
+    if (C < 0x20 || C == 0x7F) return false;
+  return true;
+}
+
+bool DesktopShellIsSameAccount() noexcept {
+  try {
+    const HWND Shell = ::GetShellWindow();
+    if (Shell == nullptr) return false;
+    DWORD ProcessId = 0;
+    ::GetWindowThreadProcessId(Shell, &ProcessId);
+    if (ProcessId == 0) return false;
+    TOwnedHandle Process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessId));
+    if (!Process) return false;
+    const std::vector<BYTE> Theirs = AccountOf(Process.get());
+    const std::vector<BYTE> Ours = AccountOf(::GetCurrentProcess());
+    return !Theirs.empty() && Theirs == Ours;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ShellExecuteAsUser(const std::wstring& File, const std::wstring& Parameters) {
+  if (!DesktopShellIsSameAccount()) return false;
+  TComPtr<IShellDispatch2> Shell = DesktopShellDispatch();
+  if (!Shell) return false;
+  TOwnedBstr FileText = MakeBstr(File);
+  TOwnedVariant Arguments, Folder, Operation, Show;
+  Arguments.get()->vt = VT_BSTR;
+  Arguments.get()->bstrVal = ::SysAllocStringLen(Parameters.data(), static_cast<UINT>(Parameters.size()));
+  Folder.get()->vt = VT_BSTR;
+  Folder.get()->bstrVal = ::SysAllocString(L"");
+  Operation.get()->vt = VT_BSTR;
+  Operation.get()->bstrVal = ::SysAllocString(L"open");
+  Show.get()->vt = VT_I4;
+  Show.get()->lVal = SW_SHOWNORMAL;
+  if (!FileText || Arguments.get()->bstrVal == nullptr || Folder.get()->bstrVal == nullptr ||
+      Operation.get()->bstrVal == nullptr)
+    return false;
+  return SUCCEEDED(Shell.get()->ShellExecute(FileText.get(), *Arguments.get(), *Folder.get(), *Operation.get(),
+                                             *Show.get()));
+}
 
 void ShellOpen(const std::wstring& Target) {
+  if (!IsWebAddress(Target)) return;
+  if (ShellExecuteAsUser(Target, L"")) return;
   ::ShellExecuteW(nullptr, L"open", Target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

@@ -32,6 +32,11 @@ std::wstring UrlEncode(const std::wstring& Text);
 // " .=`!@#$%^&*(){}_+|\/?:"'". Throws std::system_error for a code page the system cannot convert to.
 std::wstring UrlEncode(const std::wstring& Text, unsigned CodePage);
 
+// One part of an address (a path segment or a query value) built from outside text: UTF-8 with
+// every byte outside A-Z a-z 0-9 - . _ ~ as %XX, so no blank, quote or "/" stays (an unpaired
+// surrogate is encoded as U+FFFD).
+std::wstring PercentEncode(std::wstring_view Text);
+
 // Whether a sample of the stream, from its current position, looks like UTF-8: it begins with
 // the byte-order mark, or its first non-ASCII sequence is well-formed. Reads at most 16384
 // bytes and at most MaxCount when MaxCount >= 0, then sets the position to 0 (the start of the

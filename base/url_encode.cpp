@@ -54,6 +54,22 @@ std::wstring UrlEncode(const std::wstring& Text) {
   return Out;
 }
 
+std::wstring PercentEncode(std::wstring_view Text) {
+  std::wstring Out;
+  Out.reserve(Text.size() * 3);
+  for (const char Byte : WideToUtf8(Text)) {
+    const auto C = static_cast<unsigned char>(Byte);
+    const bool Unreserved = (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' ||
+                            C == '.' || C == '_' || C == '~';
+    if (Unreserved) {
+      Out += static_cast<wchar_t>(C);
+    } else {
+      AppendPercent(Out, C);
+    }
+  }
+  return Out;
+}
+
 std::wstring UrlEncode(const std::wstring& Text, unsigned CodePage) {
   if (CodePage == CP_UTF8) return UrlEncode(Text);
   if (!::IsValidCodePage(CodePage)) {

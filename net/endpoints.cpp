@@ -1,6 +1,7 @@
 // Endpoint addresses.
 #include "net/endpoints.h"
 
+#include "base/text.h"
 #include "base/utf.h"
 
 #ifndef NIMBREL_SERVICE_URL
@@ -28,7 +29,7 @@ std::wstring InitCheckUrl() { return ServiceBaseUrl() + L"api.init.php"; }
 
 std::wstring ReportUrl() { return ServiceBaseUrl() + L"report.php"; }
 
-std::wstring ReportPageUrl(const std::wstring& Key) { return ServiceBaseUrl() + L"?report=" + Key; }
+std::wstring ReportPageUrl(const std::wstring& Key) { return ServiceBaseUrl() + L"?report=" + PercentEncode(Key); }
 
 std::wstring EntryPageUrl(const std::wstring& From, const std::wstring& Target) {
   std::wstring Source = From;
@@ -37,7 +38,7 @@ std::wstring EntryPageUrl(const std::wstring& From, const std::wstring& Target) 
   }
   const size_t Cut = Target.find_last_of(L"\\:");
   const std::wstring FileName = Cut == std::wstring::npos ? Target : Target.substr(Cut + 1);
-  return ServiceBaseUrl() + L"entry/" + Source + L"/" + FileName;
+  return ServiceBaseUrl() + L"entry/" + PercentEncode(Source) + L"/" + PercentEncode(FileName);
 }
 
 std::wstring HomeLinkUrl() { return LinkBaseUrl() + L"/nimbrel"; }

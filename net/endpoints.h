@@ -15,10 +15,11 @@ std::wstring LinkBaseUrl();
 std::wstring InitCheckUrl();
 // Clean report upload (POST).
 std::wstring ReportUrl();
-// The report page for a report key, opened in the browser.
+// The report page for a report key, opened in the browser; the key is percent-encoded.
 std::wstring ReportPageUrl(const std::wstring& Key);
 // The information page of an autostart entry: From is lower-cased (A-Z only), Target is cut to
-// its file name (the part after the last backslash or colon). Nothing is URL-encoded.
+// its file name (the part after the last backslash or colon); both parts are percent-encoded as
+// UTF-8 (PercentEncode), so no blank or quote of an entry's name reaches the browser's command line.
 std::wstring EntryPageUrl(const std::wstring& From, const std::wstring& Target);
 // The maker's home link, opened by the logo.
 std::wstring HomeLinkUrl();

@@ -123,7 +123,7 @@ TEST_F(RegistryMonitorTest, AWatcherCaughtInAHandOverIsStoppedWithoutItsCallback
   bool Pending = false;
   for (int I = 0; I < 300 && !Pending; ++I) {
     ::Sleep(10);
-    Pending = (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+    Pending = (HIWORD(::GetQueueStatus(QS_POSTMESSAGE)) & QS_POSTMESSAGE) != 0;
   }
   ASSERT_TRUE(Pending);
   Watcher.reset();  // must neither deadlock nor run the callback of a stopping owner

@@ -35,10 +35,15 @@ TEST_F(SyncTest, RunsOnTheMainThreadAndRaisesItsExceptionOnTheCaller) {
   EXPECT_TRUE(IsMainThread());
   std::atomic<bool> RanOnMain{false};
   std::atomic<bool> CallerIsMain{true};
+  std::atomic<DWORD> SendState{ISMEX_SEND};
   std::string Caught;
   auto Body = [&] {
     CallerIsMain = IsMainThread();
-    Synchronize([&] { RanOnMain = IsMainThread(); });
+    Synchronize([&] {
+      RanOnMain = IsMainThread();
+      // Not inside a message sent from another thread: COM calls and the shell work here.
+      SendState = ::InSendMessageEx(nullptr);
+    });
     try {
       Synchronize([] { throw std::runtime_error("from main"); });
     } catch (const std::runtime_error& Error) {
@@ -50,6 +55,7 @@ TEST_F(SyncTest, RunsOnTheMainThreadAndRaisesItsExceptionOnTheCaller) {
   ASSERT_EQ(WaitServingMainThread(Worker.get(), 10000), WAIT_OBJECT_0);
   EXPECT_FALSE(CallerIsMain);
   EXPECT_TRUE(RanOnMain);
+  EXPECT_EQ(SendState, static_cast<DWORD>(ISMEX_NOSEND));
   EXPECT_EQ(Caught, "from main");
 }
 
@@ -82,6 +88,58 @@ TEST_F(SyncTest, WaitServingMainThreadTimesOutAndServesManyHandOvers) {
     ASSERT_EQ(WaitServingMainThread(Worker.get(), 10000), WAIT_OBJECT_0);
   }
   EXPECT_EQ(Served, 200);
+}
+
+TEST_F(SyncTest, WaitServingMainThreadRunsNothingButHandOvers) {
+  // A message for the ordinary message loop, queued before the wait: it must still be there after.
+  const UINT Marker = WM_APP + 0x3F0;
+  ASSERT_TRUE(::PostThreadMessageW(::GetCurrentThreadId(), Marker, 7, 0));
+  std::atomic<int> Served{0};
+  auto Body = [&] { Synchronize([&] { ++Served; }); };
+  TOwnedHandle Worker = StartWorker(Body);
+  ASSERT_EQ(WaitServingMainThread(Worker.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(Served, 1);
+  MSG Message;
+  ASSERT_TRUE(::PeekMessageW(&Message, nullptr, Marker, Marker, PM_REMOVE));
+  EXPECT_EQ(Message.wParam, 7u);
+}
+
+TEST_F(SyncTest, AHandOverRunsWhileAMessageBoxIsOpen) {
+  std::atomic<bool> Ran{false};
+  auto Body = [&] {
+    Synchronize([&] { Ran = IsMainThread(); });
+    // Then close the box the main thread is sitting in.
+    for (int I = 0; I < 500; ++I) {
+      if (HWND Box = ::FindWindowW(L"#32770", L"NimbrelSyncBox")) {
+        ::PostMessageW(Box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      ::Sleep(10);
+    }
+  };
+  TOwnedHandle Worker = StartWorker(Body);
+  ::MessageBoxW(nullptr, L"waiting", L"NimbrelSyncBox", MB_OK);
+  EXPECT_TRUE(Ran);
+  EXPECT_EQ(::WaitForSingleObject(Worker.get(), 10000), WAIT_OBJECT_0);
+}
+
+TEST_F(SyncTest, QueueRunsLaterOnTheMainThreadNeverNested) {
+  std::atomic<int> Order{0};
+  int RanAt = -1;
+  bool OnMain = false;
+  ASSERT_TRUE(Queue([&] {
+    RanAt = Order++;
+    OnMain = IsMainThread();
+  }));
+  Order++;  // the queued function has not run yet: it waits for the message loop
+  EXPECT_EQ(RanAt, -1);
+  auto Body = [&] { Queue([] {}); };
+  TOwnedHandle Worker = StartWorker(Body);
+  ASSERT_EQ(::WaitForSingleObject(Worker.get(), 10000), WAIT_OBJECT_0);
+  MSG Message;
+  while (::PeekMessageW(&Message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&Message);
+  EXPECT_EQ(RanAt, 1);
+  EXPECT_TRUE(OnMain);
 }
 
 TEST_F(SyncTest, AMessageLoopServesHandOvers) {

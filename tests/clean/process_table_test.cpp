@@ -2,7 +2,6 @@
 #include "clean/process_table.h"
 
 #include "base/utf.h"
-#include "base/shell_open.h"
 #include "tests/clean/child_process.h"
 
 #include <gtest/gtest.h>
@@ -102,19 +101,6 @@ TEST(IsCriticalProcess, ReadsTheFlagOfARunningProcess) {
   // Wine does not know the information class (the answer is then unknown); Windows answers false.
   EXPECT_NE(IsCriticalProcess(::GetCurrentProcessId()), std::optional<bool>(true));
   EXPECT_EQ(IsCriticalProcess(0xFFFFFFF1), std::nullopt);
-}
-
-TEST(ShellOpen, OpensADocumentWithItsProgram) {
-  TTempFolder Folder;
-  const std::wstring Marker = Folder.File(L"opened.txt");
-  ASSERT_TRUE(test::WriteFileBytes(Folder.File(L"open me.cmd"), "@echo opened> \"" + WideToUtf8(Marker) + "\"\r\n"));
-  ShellOpen(Folder.File(L"open me.cmd"));
-  const DWORD Start = ::GetTickCount();
-  while (::GetFileAttributesW(Marker.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - Start < 20000) ::Sleep(100);
-  EXPECT_NE(::GetFileAttributesW(Marker.c_str()), INVALID_FILE_ATTRIBUTES);
-  ::Sleep(300);  // let cmd close the file before the folder goes
-
-  ShellOpen(Folder.File(L"absent.cmd"));  // no result, no crash
 }
 
 }  // namespace
