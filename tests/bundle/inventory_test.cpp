@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "bundle/install_snapshot.h"
 #include "tests/bundle/uninstall_seed.h"
 
 namespace nimbrel {
@@ -335,6 +336,90 @@ TEST_F(InventoryTest, DatesAreDigitsOrTheIconFoldersDateAndSortNewestFirst) {
   // eight-digit date; entries without a date come last, in reading order.
   EXPECT_EQ(Names(List), (std::vector<std::wstring>{L"SlashesNoFile", L"Eight", L"Dashes", L"Number", L"NoDateFile",
                                                      L"SlashesFile", L"Letters", L"NoDateNoFile"}));
+}
+
+// What a kept snapshot lists must be what a fresh GetInstall lists.
+void ExpectSameAsFresh(const TInstallSnapshot& Snapshot) {
+  TInstallList Kept;
+  Snapshot.Build(Kept);
+  TInstallList Fresh;
+  GetInstall(Fresh);
+  ASSERT_EQ(Names(Kept), Names(Fresh));
+  for (size_t I = 0; I < Kept.size(); ++I) {
+    EXPECT_EQ(Kept[I].Publisher, Fresh[I].Publisher) << I;
+    EXPECT_EQ(Kept[I].DisplayVersion, Fresh[I].DisplayVersion) << I;
+    EXPECT_EQ(Kept[I].InstallDate, Fresh[I].InstallDate) << I;
+    EXPECT_EQ(Kept[I].UninstallString, Fresh[I].UninstallString) << I;
+  }
+}
+
+TEST_F(InventoryTest, ASnapshotRereadsOnlyTheSubkeysWrittenSinceInTheRegistrationAsked) {
+  for (int I = 0; I < 4; ++I) {
+    for (int J = 0; J < 3; ++J) {
+      const std::wstring Name = L"P" + std::to_wstring(I) + std::to_wstring(J);
+      SeedProgram(static_cast<TRegistration>(I), Name, Name, L"u.exe", {Sz(L"InstallDate", L"20200101")});
+    }
+  }
+  TInstallSnapshot Snapshot(0);  // every subkey settles at once
+  Snapshot.Reload();
+  EXPECT_EQ(Snapshot.ReadCount(), 12u);
+  ExpectSameAsFresh(Snapshot);
+
+  struct TStep {
+    const char* Change;
+    std::function<void()> Apply;
+    TRegistration Refreshed;
+    size_t Reads;  // subkeys read by the refresh
+  };
+  const TStep Steps[] = {
+      {"nothing", [] {}, Cu64, 0},
+      {"a value", [] { Seed(Lm32, L"P11", {Sz(L"DisplayVersion", L"2.0"), Sz(L"InstallDate", L"20250101")}); }, Lm32,
+       1},
+      {"a new subkey", [] { SeedProgram(Cu32, L"P39", L"P39", L"u.exe", {Sz(L"Publisher", L"New")}); }, Cu32, 1},
+      {"a deleted subkey", [] { Unseed(Lm64, L"P01"); }, Lm64, 0},
+      {"a deleted value", [] { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, (RegistrationPath(Cu64) + L"\\P21").c_str(),
+                                                    L"UninstallString"); },
+       Cu64, 1},
+      {"a duplicate in a later registration, then its original deleted",
+       [] {
+         SeedProgram(Cu32, L"P00", L"P00", L"u.exe", {Sz(L"InstallDate", L"20200101")});
+         Unseed(Lm64, L"P00");
+       },
+       Cu32, 1},
+  };
+  for (const TStep& Step : Steps) {
+    SCOPED_TRACE(Step.Change);
+    ::Sleep(20);  // the registry's clock moves on between the read and the write
+    const size_t Before = Snapshot.ReadCount();
+    Step.Apply();
+    Snapshot.Refresh(Step.Refreshed);
+    if (std::string(Step.Change).find("original deleted") != std::string::npos) Snapshot.Refresh(Lm64);
+    EXPECT_EQ(Snapshot.ReadCount() - Before, Step.Reads);
+    ExpectSameAsFresh(Snapshot);
+  }
+
+  // A registration whose key is gone lists nothing; recreated, it is read again.
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, RegistrationPath(Cu32).c_str());
+  Snapshot.Refresh(Cu32);
+  ExpectSameAsFresh(Snapshot);
+  SeedProgram(Cu32, L"P30", L"P30", L"u.exe");
+  Snapshot.Refresh(Cu32);
+  ExpectSameAsFresh(Snapshot);
+}
+
+TEST_F(InventoryTest, ASnapshotRereadsSubkeysWrittenTooRecentlyToTell) {
+  SeedProgram(Lm64, L"Recent", L"Recent", L"u.exe");
+  SeedProgram(Lm64, L"Recent2", L"Recent2", L"u.exe");
+  TInstallSnapshot Snapshot;  // two seconds to settle
+  Snapshot.Reload();
+  const size_t Before = Snapshot.ReadCount();
+  Snapshot.Refresh(Lm64);
+  EXPECT_EQ(Snapshot.ReadCount() - Before, 2u);
+  ::Sleep(2100);
+  Snapshot.Refresh(Lm64);  // read once more, now settled
+  const size_t Settled = Snapshot.ReadCount();
+  Snapshot.Refresh(Lm64);
+  EXPECT_EQ(Snapshot.ReadCount(), Settled);
 }
 
 TEST(ExpandProgramFiles, ReplacesThePlaceholderInAnyCaseFromTheEnvironmentNow) {
