@@ -12,14 +12,15 @@ std::wstring IconLocation(const TInstallInfo& Entry) {
   return Entry.DisplayIcon + L"," + std::to_wstring(Entry.DisplayIconIndex);
 }
 
-std::vector<TInstallItem> BuildInstallRows(const TInstallList& List, const TStringList& NameBlack,
+std::vector<TInstallItem> BuildInstallRows(const TInstallList& List,
+                                           const std::function<bool(const std::wstring& DisplayName)>& IsBlackListed,
                                            const std::wstring& UnknownPublisher,
                                            const std::function<int32_t(const std::wstring& Location)>& IconOf) {
   std::vector<TInstallItem> Rows;
   // Display names of the rows, A-Z folded.
   std::unordered_set<std::wstring> Listed;
   for (const TInstallInfo& Entry : List) {
-    if (!MatchesList(NameBlack, Entry.DisplayName, false)) continue;
+    if (!IsBlackListed(Entry.DisplayName)) continue;
     if (!Listed.insert(AsciiUpper(Entry.DisplayName)).second) continue;
     TInstallItem& Row = Rows.emplace_back();
     Row.DisplayName = Entry.DisplayName;

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "base/list_rows.h"
 #include "bundle/inventory.h"
 
 namespace nimbrel {
@@ -29,10 +28,12 @@ struct TInstallItem {
 // registration named an index other than 0. Empty when the entry has no icon file.
 std::wstring IconLocation(const TInstallInfo& Entry);
 
-// The rows for List in its order: only entries whose display name NameBlack covers, one row per
-// display name with the letter case of A-Z ignored (the first entry wins), UnknownPublisher where
-// the publisher is empty. IconOf gives each row's image index from the entry's IconLocation.
-std::vector<TInstallItem> BuildInstallRows(const TInstallList& List, const TStringList& NameBlack,
+// The rows for List in its order: only entries whose display name IsBlackListed accepts (the
+// black list's verdict, MatchesList without IsPath), one row per display name with the letter
+// case of A-Z ignored (the first entry wins), UnknownPublisher where the publisher is empty.
+// IconOf gives each row's image index from the entry's IconLocation (0 without IconOf).
+std::vector<TInstallItem> BuildInstallRows(const TInstallList& List,
+                                           const std::function<bool(const std::wstring& DisplayName)>& IsBlackListed,
                                            const std::wstring& UnknownPublisher,
                                            const std::function<int32_t(const std::wstring& Location)>& IconOf);
 

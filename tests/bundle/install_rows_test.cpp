@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "base/list_rows.h"
+
 namespace nimbrel {
 namespace {
+
+std::function<bool(const std::wstring&)> Matcher(TStringList NameBlack) {
+  return [NameBlack = std::move(NameBlack)](const std::wstring& Name) { return MatchesList(NameBlack, Name, false); };
+}
 
 TInstallInfo Entry(std::wstring Name, std::wstring Publisher, std::wstring Icon = L"", uint16_t Index = 0,
                    bool FromCurrentUser = false) {
@@ -33,7 +39,7 @@ TEST(InstallRows, BlackListedNamesOnceEachInInventoryOrder) {
       Entry(L"ärger 1", L"B"),  // only A-Z fold: another row
       Entry(L"Veraport G3", L"Wizvera"),
   };
-  const std::vector<TInstallItem> Rows = BuildInstallRows(List, NameBlack, L"알수없음", nullptr);
+  const std::vector<TInstallItem> Rows = BuildInstallRows(List, Matcher(NameBlack), L"알수없음", nullptr);
   struct TExpected {
     const wchar_t* Name;
     const wchar_t* Publisher;
@@ -53,8 +59,8 @@ TEST(InstallRows, BlackListedNamesOnceEachInInventoryOrder) {
   EXPECT_EQ(Rows[0].UninstallString, L"u-TouchEn nxKey with E2E for 32bit-RaonSecure");
   EXPECT_EQ(Rows[1].UninstallString, L"u-veraport G3-");
 
-  EXPECT_TRUE(BuildInstallRows(List, {}, L"?", nullptr).empty());
-  EXPECT_TRUE(BuildInstallRows({}, NameBlack, L"?", nullptr).empty());
+  EXPECT_TRUE(BuildInstallRows(List, Matcher({}), L"?", nullptr).empty());
+  EXPECT_TRUE(BuildInstallRows({}, Matcher(NameBlack), L"?", nullptr).empty());
 }
 
 TEST(InstallRows, IconsComeFromTheIconFileWithItsIndexAndTheOriginIsKept) {
@@ -66,7 +72,7 @@ TEST(InstallRows, IconsComeFromTheIconFileWithItsIndexAndTheOriginIsKept) {
   };
   std::vector<std::wstring> Asked;
   const std::vector<TInstallItem> Rows =
-      BuildInstallRows(List, {L"A"}, L"?", [&](const std::wstring& Location) {
+      BuildInstallRows(List, Matcher({L"A"}), L"?", [&](const std::wstring& Location) {
         Asked.push_back(Location);
         return static_cast<int32_t>(Asked.size() + 3);
       });
