@@ -4,6 +4,7 @@
 #include "app/frm_nimbrel.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "startup/task_scheduler.h"
 #include "widgets/application.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -21,5 +22,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } catch (...) {
     Application().HandleException(std::current_exception());
   }
+  DisconnectTaskService();
   return 0;
 }

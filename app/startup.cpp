@@ -5,6 +5,7 @@
 #include "base/paths.h"
 #include "base/sync.h"
 #include "clean/privileges.h"
+#include "startup/task_scheduler.h"
 #include "theme/orvanta_style.h"
 
 namespace nimbrel {
@@ -12,7 +13,7 @@ namespace nimbrel {
 void InitializeModules() {
   InitMainThread();
   InitPathVariables();
-  // The lock of the shared Task Scheduler connection comes with the Startup page.
+  CreateTaskServiceLock();
   LoadTranslation();
   RegisterOrvantaStyle();
   EnableStartupPrivileges();
