@@ -8,6 +8,7 @@
 #include "base/paths.h"
 #include "bundle/execute.h"
 #include "bundle/install_registrations.h"
+#include "widgets/stock_images.h"
 
 namespace nimbrel {
 namespace {
@@ -17,7 +18,9 @@ constexpr int BarHeight = 49;
 constexpr int BarPadding = 8;
 constexpr int ButtonWidth = 84;
 constexpr int ButtonHeight = 33;
-constexpr int AllRegistrations = (1 << 4) - 1;
+constexpr int RowHeight = 24;
+constexpr int PublisherWidth = 140;
+constexpr int StockImageSize = 32;  // drawn large, shown at the list's icon size
 
 }  // namespace
 
@@ -26,6 +29,18 @@ TFrmInstall::TFrmInstall(TComponent* Owner, TControl* Parent)
   const int Width = Parent != nullptr ? Parent->Bounds().Width : 448;
   const int Height = Parent != nullptr ? Parent->Bounds().Height : 367;
   SetBounds(0, 0, Width, Height);
+
+  for (int Image = 0; Image < StockImageCount; ++Image) {
+    DataIcon.Add(MakeStockIcon(static_cast<TStockImage>(Image), StockImageSize), {});
+  }
+  ListInstall = Create<TListView>(this, L"ListInstall", true);
+  ListInstall->SetBounds(0, 0, Width, Height - BarHeight);
+  ListInstall->SetColumns({{Translate(L"프로그램 이름"), -1}, {Translate(L"출처"), PublisherWidth}});
+  ListInstall->SetRowHeight(RowHeight);
+  ListInstall->SetImages(&DataIcon);
+  ListInstall->OnGetText = [this](int Row, int Column) { return ListInstallGetText(Row, Column); };
+  ListInstall->OnGetImage = [this](int Row) { return ListInstallGetImageIndex(Row); };
+  ListInstall->OnActivate = [this](int /*Row*/) { BtnInstallClick(ListInstall); };
 
   PnlInstall = Create<TPanel>(this, L"PnlInstall");
   PnlInstall->SetBounds(0, Height - BarHeight, Width, BarHeight);
@@ -73,8 +88,8 @@ void TFrmInstall::BtnInstallClick(TComponent* /*Sender*/) {
     TStyledButton* Button;
     ~TEnable() { Button->SetEnabled(true); }
   } Enable{BtnInstall};
-  const int Row = SelectedRow();
-  if (Row >= 0) {
+  const int Row = ListInstall->SelectedIndex();
+  if (Row >= 0 && Row < static_cast<int>(FRows.size())) {
     const TInstallItem Item = FRows[static_cast<size_t>(Row)];
     ExecuteUninstall(Item.UninstallString, Item.FromCurrentUser, SW_SHOW);
   }
@@ -89,6 +104,16 @@ void TFrmInstall::RegistrationChanged(size_t Index) {
 }
 
 void TFrmInstall::WndProc(TMessage& Message) {
+  // A double click beside the rows (no row under the mouse) clicks the button too: it reloads.
+  if (Message.Msg == WM_NOTIFY && ListInstall != nullptr) {
+    const auto* Header = reinterpret_cast<const NMHDR*>(Message.LParam);
+    if (Header->hwndFrom == ListInstall->Handle() && Header->code == NM_DBLCLK &&
+        reinterpret_cast<const NMITEMACTIVATE*>(Header)->iItem < 0) {
+      BtnInstallClick(ListInstall);
+      Message.Result = 0;
+      return;
+    }
+  }
   if (Message.Msg == WM_TIMER && Message.WParam == ReloadTimer) {
     ::KillTimer(Handle(), ReloadTimer);
     FBurst.Reloading();
@@ -134,8 +159,25 @@ bool TFrmInstall::IsBlackListed(const std::wstring& DisplayName) {
   return Verdict;
 }
 
-void TFrmInstall::ShowRows() {}
+void TFrmInstall::ShowRows() {
+  ListInstall->SetSelectedIndex(-1);
+  ListInstall->SetRowCount(static_cast<int>(FRows.size()));
+  ListInstall->RefreshRows();
+}
 
-int TFrmInstall::SelectedRow() const { return -1; }
+std::wstring TFrmInstall::ListInstallGetText(int Row, int Column) const {
+  if (Row < 0 || Row >= static_cast<int>(FRows.size())) return {};
+  const TInstallItem& Item = FRows[static_cast<size_t>(Row)];
+  switch (Column) {
+    case 0: return Item.DisplayName;
+    case 1: return Item.Publisher;
+    default: return {};
+  }
+}
+
+int TFrmInstall::ListInstallGetImageIndex(int Row) const {
+  if (Row < 0 || Row >= static_cast<int>(FRows.size())) return -1;
+  return FRows[static_cast<size_t>(Row)].Icon;
+}
 
 }  // namespace nimbrel

@@ -17,6 +17,7 @@
 #include "bundle/inventory.h"
 #include "widgets/button.h"
 #include "widgets/control.h"
+#include "widgets/list_view.h"
 #include "widgets/page_load.h"
 
 namespace nimbrel {
@@ -49,6 +50,7 @@ class TFrmInstall : public TPanel {
   // The main window's name black list (shared, not owned); set before the first reload.
   const TStringList* FNameBlack = nullptr;
 
+  TListView* ListInstall = nullptr;
   TPanel* PnlInstall = nullptr;
   TStyledButton* BtnInstall = nullptr;
 
@@ -63,7 +65,9 @@ class TFrmInstall : public TPanel {
   void Reload();
   void ShowRows();
   [[nodiscard]] bool IsBlackListed(const std::wstring& DisplayName);
-  [[nodiscard]] int SelectedRow() const;
+  // The list's cell text and row image (column 0 only).
+  [[nodiscard]] std::wstring ListInstallGetText(int Row, int Column) const;
+  [[nodiscard]] int ListInstallGetImageIndex(int Row) const;
 
   TPageLoader FLoader;
   TChangeBurst FBurst;
@@ -75,6 +79,8 @@ class TFrmInstall : public TPanel {
 
   TInstallList ListInstObj;
   std::map<std::wstring, int> ListIconObj;
+  // The four stock pictures (0 blank document, 1 registry, 2 clock, 3 gears), then the programs'
+  // icons as they are first needed. Outlives the list, which draws from it.
   TIconCollection DataIcon;
   std::vector<std::unique_ptr<TRegistryWatcher>> ListInstThd;
   std::vector<TInstallItem> FRows;

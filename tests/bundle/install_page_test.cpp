@@ -3,7 +3,7 @@
 #include "bundle/install_page.h"
 
 #include <windows.h>
-#include <objbase.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +57,74 @@ std::vector<std::wstring> RowNames(const TFrmInstall& Page) {
 bool Lists(const TFrmInstall& Page, const std::wstring& Name) {
   const std::vector<std::wstring> Names = RowNames(Page);
   return std::find(Names.begin(), Names.end(), Name) != Names.end();
+}
+
+const std::wstring Stub = std::filesystem::path(L"" UNINSTALLER_STUB_PATH).make_preferred().wstring();
+
+std::string ReadAll(const std::filesystem::path& File) {
+  std::ifstream In(File, std::ios::binary);
+  std::stringstream Text;
+  Text << In.rdbuf();
+  return Text.str();
+}
+
+// The stub's record file: which uninstallers started.
+struct TStubRecord {
+  TStubRecord() { std::filesystem::remove(File); }
+  ~TStubRecord() { std::filesystem::remove(File); }
+  // The stub's command line for Tag; with a registration it deletes that subkey after WaitMs.
+  std::wstring Command(const std::wstring& Tag, int WaitMs = 0, const std::wstring& Root = {},
+                       const std::wstring& SubKeyPath = {}) const {
+    std::wstring Result = L"\"" + Stub + L"\" \"" + File.wstring() + L"\" " + Tag + L" " + std::to_wstring(WaitMs);
+    if (!Root.empty()) Result += L" " + Root + L" \"" + SubKeyPath + L"\"";
+    return Result;
+  }
+  bool Started(const std::string& Tag) const { return ReadAll(File).find(Tag + " start") != std::string::npos; }
+  std::string Text() const { return ReadAll(File); }
+
+  const std::filesystem::path File =
+      std::filesystem::temp_directory_path() / (L"nimbrel-page-stub-" + std::to_wstring(::GetCurrentProcessId()));
+};
+
+// Closes the message boxes of this process as they appear, and counts them.
+class TBoxCloser {
+ public:
+  TBoxCloser() : FThread([this] { Run(); }) {}
+  ~TBoxCloser() {
+    FStop = true;
+    FThread.join();
+  }
+  int Closed() const { return FClosed; }
+
+ private:
+  void Run() {
+    while (!FStop) {
+      ::EnumWindows(
+          [](HWND Window, LPARAM Data) -> BOOL {
+            DWORD Process = 0;
+            ::GetWindowThreadProcessId(Window, &Process);
+            wchar_t Class[16] = {};
+            ::GetClassNameW(Window, Class, 16);
+            if (Process == ::GetCurrentProcessId() && std::wstring(Class) == L"#32770" && ::IsWindowVisible(Window)) {
+              ::PostMessageW(Window, WM_COMMAND, IDOK, 0);
+              ++reinterpret_cast<TBoxCloser*>(Data)->FClosed;
+            }
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(this));
+      ::Sleep(100);
+    }
+  }
+  std::atomic<bool> FStop{false};
+  std::atomic<int> FClosed{0};
+  std::thread FThread;
+};
+
+int RowOf(const TFrmInstall& Page, const std::wstring& Name) {
+  for (size_t I = 0; I < Page.Rows().size(); ++I) {
+    if (Page.Rows()[I].DisplayName == Name) return static_cast<int>(I);
+  }
+  return -1;
 }
 
 class InstallPageTest : public testing::Test {
@@ -176,6 +244,134 @@ TEST_F(InstallPageTest, ABurstOfChangesGivesOneReloadAfterIt) {
   Pump(500);
   EXPECT_LE(Page.LoadCount() - Loads, 2) << "reloads during and after the burst";
   EXPECT_GE(Page.LoadCount() - Loads, 1);
+}
+
+TEST_F(InstallPageTest, TheListShowsTheRowsWithTheirIcons) {
+  SeedProgram(Lm64, L"Any", L"AnySign4PC", L"u.exe",
+              {Sz(L"Publisher", L"Hancom"), Sz(L"DisplayIcon", L"C:\\windows\\notepad.exe"), Sz(L"InstallDate", L"20240101")});
+  SeedProgram(Lm64, L"Ip", L"IPinside LWS Agent", L"u.exe",
+              {Sz(L"DisplayIcon", L"C:\\Missing\\agent.exe"), Sz(L"InstallDate", L"20230101")});
+  TFrmInstall& Page = Visit();
+  const HWND List = Page.ListInstall->Handle();
+  ASSERT_EQ(ListView_GetItemCount(List), 2);
+  auto Cell = [&](int Row, int Column) {
+    wchar_t Text[256] = {};
+    ListView_GetItemText(List, Row, Column, Text, 256);
+    return std::wstring(Text);
+  };
+  EXPECT_EQ(Cell(0, 0), L"AnySign4PC");
+  EXPECT_EQ(Cell(0, 1), L"Hancom");
+  EXPECT_EQ(Cell(1, 0), L"IPinside LWS Agent");
+  EXPECT_EQ(Cell(1, 1), L"알수없음");
+  EXPECT_EQ(Page.ListInstall->ColumnCaption(0), Translate(L"프로그램 이름"));
+  EXPECT_EQ(Page.ListInstall->ColumnCaption(1), Translate(L"출처"));
+  EXPECT_GE(Page.Rows()[0].Icon, 4) << "the program's own icon, after the four stock pictures";
+  EXPECT_EQ(Page.Rows()[1].Icon, 0) << "a missing icon file shows the blank document";
+  EXPECT_EQ(Page.ListInstall->SelectedIndex(), -1);
+  RECT Row{LVIR_BOUNDS, 0, 0, 0};
+  ASSERT_TRUE(ListView_GetItemRect(List, 0, &Row, LVIR_BOUNDS));
+  EXPECT_EQ(Row.bottom - Row.top, Page.Scale(24));
+
+  // A reload drops the selection.
+  Page.ListInstall->SetSelectedIndex(1);
+  Page.LoadInstall();
+  EXPECT_EQ(Page.ListInstall->SelectedIndex(), -1);
+}
+
+TEST_F(InstallPageTest, TheSelectedRowsUninstallerStartsByButtonDoubleClickOrEnter) {
+  TStubRecord Record;
+  const std::wstring Lm = RegistrationPath(Lm64);
+  struct TProgram {
+    const wchar_t* SubKey;
+    const wchar_t* Name;
+    const wchar_t* Date;
+  };
+  const TProgram Programs[] = {
+      {L"Any", L"AnySign4PC", L"20240101"},
+      {L"Ip", L"IPinside LWS Agent", L"20230101"},
+      {L"Vera", L"Veraport(보안모듈 관리 프로그램) G3", L"20220101"},
+  };
+  for (const TProgram& Program : Programs) {
+    SeedProgram(Lm64, Program.SubKey, Program.Name,
+                Record.Command(Program.SubKey, 300, L"HKLM", Lm + L"\\" + Program.SubKey),
+                {Sz(L"InstallDate", Program.Date)});
+  }
+  TFrmInstall& Page = Visit();
+  ASSERT_EQ(Page.Rows().size(), 3u);
+
+  // Without a selection the button only reloads.
+  int Loads = Page.LoadCount();
+  Press(Page.BtnInstall);
+  EXPECT_EQ(Page.LoadCount(), Loads + 1);
+  EXPECT_TRUE(Page.BtnInstall->Enabled());
+
+  struct TWay {
+    const char* How;
+    const char* Tag;
+    const wchar_t* Name;
+    std::function<void(int Row)> Activate;
+  };
+  const TWay Ways[] = {
+      {"the button", "Any", L"AnySign4PC",
+       [&](int Row) {
+         Page.ListInstall->SetSelectedIndex(Row);
+         Press(Page.BtnInstall);
+       }},
+      {"a double click on the row", "Ip", L"IPinside LWS Agent",
+       [&](int Row) {
+         Page.ListInstall->SetSelectedIndex(Row);
+         RECT Rect{LVIR_LABEL, 0, 0, 0};
+         ListView_GetItemRect(Page.ListInstall->Handle(), Row, &Rect, LVIR_LABEL);
+         ::SendMessageW(Page.ListInstall->Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON,
+                        MAKELPARAM(Rect.left + 4, (Rect.top + Rect.bottom) / 2));
+       }},
+      {"Enter on the row", "Vera", L"Veraport(보안모듈 관리 프로그램) G3",
+       [&](int Row) {
+         Page.ListInstall->SetSelectedIndex(Row);
+         ::SetFocus(Page.ListInstall->Handle());
+         ::SendMessageW(Page.ListInstall->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+       }},
+  };
+  for (const TWay& Way : Ways) {
+    SCOPED_TRACE(Way.How);
+    const int Row = RowOf(Page, Way.Name);
+    ASSERT_GE(Row, 0);
+    const std::string Tag = Way.Tag;
+    Loads = Page.LoadCount();
+    Way.Activate(Row);
+    EXPECT_GE(Page.LoadCount(), Loads + 1) << "reloaded at once";
+    EXPECT_TRUE(PumpUntil([&] { return Record.Started(Tag); })) << Record.Text();
+    // The uninstaller deletes its registration; the row goes by itself.
+    EXPECT_TRUE(PumpUntil([&] { return RowOf(Page, Way.Name) < 0; }));
+  }
+  EXPECT_TRUE(Page.Rows().empty());
+  const std::string Text = Record.Text();
+  for (const char* Tag : {"Any", "Ip", "Vera"}) {
+    EXPECT_EQ(Text.find(std::string(Tag) + " start"), Text.rfind(std::string(Tag) + " start")) << "started once";
+  }
+}
+
+TEST_F(InstallPageTest, AnUninstallerOfTheCurrentUserStartsToo) {
+  TStubRecord Record;
+  SeedProgram(Cu64, L"Key", L"TouchEn nxKey with E2E for 32bit", Record.Command(L"Key"));
+  TFrmInstall& Page = Visit();
+  ASSERT_EQ(Page.Rows().size(), 1u);
+  EXPECT_TRUE(Page.Rows()[0].FromCurrentUser);
+  Page.ListInstall->SetSelectedIndex(0);
+  Press(Page.BtnInstall);
+  EXPECT_TRUE(PumpUntil([&] { return Record.Started("Key"); }));
+}
+
+TEST_F(InstallPageTest, AnUninstallerThatCannotStartShowsTheShellsBoxAndLeavesTheList) {
+  SeedProgram(Lm64, L"Any", L"AnySign4PC", L"\"C:\\Nimbrel\\missing uninstaller.exe\" /S");
+  TFrmInstall& Page = Visit();
+  ASSERT_EQ(Page.Rows().size(), 1u);
+  TBoxCloser Closer;
+  Page.ListInstall->SetSelectedIndex(0);
+  Press(Page.BtnInstall);
+  EXPECT_GE(Closer.Closed(), 1);
+  EXPECT_EQ(RowNames(Page), std::vector<std::wstring>{L"AnySign4PC"});
+  EXPECT_TRUE(Page.BtnInstall->Enabled());
 }
 
 }  // namespace
