@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Pictures of the Bundle card with a few black-listed programs installed (icons, an unknown
-# publisher, a missing icon file) and the first row selected, in each language, on a prefix of
+# publisher, a missing icon file) and the second row selected, in each language, on a prefix of
 # its own. Usage: scripts/screenshot-bundle.sh [LANGUAGE ...]   (default: all nine)
 # Pictures go to out/screenshots/<language>-bundle-rows.png.
 set -euo pipefail
@@ -46,7 +46,7 @@ for lang in "${languages[@]}"; do
   nimbrel_ui_font "$lang"
   LC_ALL=$loc.UTF-8 LANG=$loc.UTF-8 wine "$build/app/Nimbrel.exe" &
   app=$!
-  wine "$driver" wait 30000 sleep 500 click BtnInstall sleep 1200 select ListInstall 0 sleep 600 \
+  wine "$driver" wait 30000 sleep 500 click BtnInstall sleep 1200 tap ListInstall 120 60 sleep 600 \
     capture "$(winepath -w "$shots/$lang.bmp")" close
   wait "$app" || true
   convert "$shots/$lang.bmp" "$out/$lang-bundle-rows.png"
