@@ -374,5 +374,21 @@ TEST_F(InstallPageTest, AnUninstallerThatCannotStartShowsTheShellsBoxAndLeavesTh
   EXPECT_TRUE(Page.BtnInstall->Enabled());
 }
 
+// The page stops its watchers when the window goes, also while they are reporting a burst: no
+// hand-over or reload reaches a page that is gone.
+TEST_F(InstallPageTest, TheWindowGoesWhileTheWatchersReport) {
+  Visit();
+  std::atomic<bool> Stop{false};
+  std::thread Installer([&Stop] {
+    for (int I = 0; !Stop; ++I) Seed(I % 2 == 0 ? Lm64 : Cu64, L"Busy", {Sz(L"Value" + std::to_wstring(I % 50), L"x")});
+  });
+  Pump(150);
+  Window.reset();
+  Pump(300);
+  Stop = true;
+  Installer.join();
+  SUCCEED();
+}
+
 }  // namespace
 }  // namespace nimbrel
