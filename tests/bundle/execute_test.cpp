@@ -30,8 +30,8 @@ std::string ReadAll(const std::filesystem::path& File) {
 // A record file of the stub, removed before and after the test.
 class ExecuteTest : public testing::Test {
  protected:
-  void SetUp() override { std::filesystem::remove(Record); }
-  void TearDown() override { std::filesystem::remove(Record); }
+  void SetUp() override { std::filesystem::remove(Record, Ignored); }
+  void TearDown() override { std::filesystem::remove(Record, Ignored); }
 
   // Serves hand-overs until Done is set, at most Milliseconds; true when it was set.
   bool WaitFor(const TOwnedHandle& Done, unsigned long Milliseconds) {
@@ -41,6 +41,7 @@ class ExecuteTest : public testing::Test {
   const std::filesystem::path Record =
       std::filesystem::temp_directory_path() / (L"nimbrel-execute-" + std::to_wstring(::GetCurrentProcessId()));
   const std::wstring Arguments = L"\"" + Record.wstring() + L"\" ";
+  std::error_code Ignored;
 };
 
 TEST_F(ExecuteTest, CallbackRunsOnTheMainThreadAfterTheProgramHasEnded) {
@@ -146,7 +147,7 @@ TEST_F(ExecuteTest, CommandsOfTheCurrentUserGoToTheDesktopShellFirst) {
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    std::filesystem::remove(Record);
+    std::filesystem::remove(Record, Ignored);
     std::wstring AskedFile, AskedParameters;
     bool Asked = false;
     const TShellAsUser Shell = [&](const std::wstring& File, const std::wstring& Parameters) {

@@ -68,10 +68,18 @@ std::string ReadAll(const std::filesystem::path& File) {
   return Text.str();
 }
 
-// The stub's record file: which uninstallers started.
+// The stub's record file, one per test: which uninstallers started. Gone again when every
+// started stub has ended.
 struct TStubRecord {
-  TStubRecord() { std::filesystem::remove(File); }
-  ~TStubRecord() { std::filesystem::remove(File); }
+  TStubRecord() {
+    std::error_code Ignored;
+    std::filesystem::remove(File, Ignored);
+  }
+  ~TStubRecord() {
+    for (int I = 0; I < 100 && Count(" start") != Count(" end"); ++I) ::Sleep(50);
+    std::error_code Ignored;
+    std::filesystem::remove(File, Ignored);
+  }
   // The stub's command line for Tag; with a registration it deletes that subkey after WaitMs.
   std::wstring Command(const std::wstring& Tag, int WaitMs = 0, const std::wstring& Root = {},
                        const std::wstring& SubKeyPath = {}) const {
@@ -79,11 +87,19 @@ struct TStubRecord {
     if (!Root.empty()) Result += L" " + Root + L" \"" + SubKeyPath + L"\"";
     return Result;
   }
-  bool Started(const std::string& Tag) const { return ReadAll(File).find(Tag + " start") != std::string::npos; }
+  bool Started(const std::string& Tag) const { return Text().find(Tag + " start") != std::string::npos; }
   std::string Text() const { return ReadAll(File); }
+  size_t Count(const std::string& Word) const {
+    const std::string All = Text();
+    size_t Result = 0;
+    for (size_t At = All.find(Word); At != std::string::npos; At = All.find(Word, At + 1)) ++Result;
+    return Result;
+  }
 
-  const std::filesystem::path File =
-      std::filesystem::temp_directory_path() / (L"nimbrel-page-stub-" + std::to_wstring(::GetCurrentProcessId()));
+  static inline int Made = 0;
+  const std::filesystem::path File = std::filesystem::temp_directory_path() /
+                                     (L"nimbrel-page-stub-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                      std::to_wstring(++Made));
 };
 
 // Closes the message boxes of this process as they appear, and counts them.
