@@ -7,6 +7,7 @@
 #include <random>
 
 #include "app/translate.h"
+#include "base/ascii.h"
 #include "base/utf.h"
 #include "bundle/install_page.h"
 #include "base/shell_open.h"
@@ -14,6 +15,7 @@
 #include "startup/autorun_page.h"
 #include "theme/theme_helper.h"
 #include "widgets/application.h"
+#include "widgets/page_load.h"
 
 namespace nimbrel {
 
@@ -29,7 +31,7 @@ constexpr int LogoIndex = 3;
 int PageIndexOf(const TComponent* Sender) {
   if (Sender == nullptr) return -1;
   for (int I = 0; I < static_cast<int>(std::size(PageSenders)); ++I) {
-    if (::lstrcmpiW(Sender->Name().c_str(), PageSenders[I]) == 0) return I;
+    if (SameTextAscii(Sender->Name(), PageSenders[I])) return I;
   }
   return -1;
 }
@@ -122,12 +124,7 @@ void TFrmNimbrel::FormCreate() {
 
   Application().SetTitle(Caption());
 
-  static constexpr const wchar_t* Tips[] = {
-      L"윈도우 필수 프로그램만 남기고 <B>종료</B>합니다.",
-      L"프로그램은 종료만 되며, <B>삭제</B>하지 않습니다.",
-  };
-  const std::wstring Tip = Translate(Tips[std::bernoulli_distribution(0.5)(TipRandom()) ? 1 : 0]);
-  LblContent->SetCaption(L"<C><FC:clGray>" + Tip + L"</FC></C>");
+  LblContent->SetCaption(HomeTipMarkup(Translate(HomeTips[std::bernoulli_distribution(0.5)(TipRandom()) ? 1 : 0])));
 
   ProcessList = std::make_shared<TProcessList>();
 
@@ -138,9 +135,12 @@ void TFrmNimbrel::FormCreate() {
   // The start-up check with the web service plugs in here.
 }
 
+std::wstring HomeTipMarkup(const std::wstring& Tip) { return L"<C><FC:clGray>" + Tip + L"</FC></C>"; }
+
 void TFrmNimbrel::FormDestroy() {
-  // A clean may still run: the window goes, the program ends when the worker is done.
-  FCleanRun->WaitForWorker();
+  // A clean may still run: it is stopped, and a worker that does not give way within a second
+  // ends the program, so that a closed Nimbrel can be started again at once.
+  FCleanRun->StopWorker();
 }
 
 void TFrmNimbrel::BtnHomeClick(TComponent* Sender) {
@@ -150,7 +150,9 @@ void TFrmNimbrel::BtnHomeClick(TComponent* Sender) {
   if (auto* Button = dynamic_cast<TStyledButton*>(Sender); Button != nullptr && Button->Parent() == BtnHead) {
     BtnHead->SetPressed(Button);
     PnlMain->SetActiveCardIndex(Index);
-    Application().ProcessMessages();  // the new card paints before its page loads
+    // The new card paints before its page loads; no other message runs inside this handler.
+    PaintNow(PnlHead->Handle());
+    PaintNow(PnlMain->Handle());
   }
 
   switch (Index) {
@@ -207,7 +209,7 @@ void TFrmNimbrel::ShowCleanIdle() {
 
 void TFrmNimbrel::CleanFinished(const std::wstring& Key) {
   if (!Key.empty()) ShellOpen(ReportPageUrl(Key));
-  Close();
+  CloseWhenIdle();
 }
 
 }  // namespace nimbrel

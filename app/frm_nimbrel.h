@@ -18,6 +18,13 @@ namespace nimbrel {
 class TFrmAutorun;
 class TFrmInstall;
 
+// The home card's tips (one is shown, picked at random) and how the label shows a translated one.
+inline constexpr const wchar_t* HomeTips[] = {
+    L"윈도우 필수 프로그램만 남기고 <B>종료</B>합니다.",
+    L"프로그램은 종료만 되며, <B>삭제</B>하지 않습니다.",
+};
+std::wstring HomeTipMarkup(const std::wstring& Tip);
+
 // The window class name, for tools and tests that look for the window.
 inline constexpr wchar_t MainWindowClass[] = L"TFrmNimbrel";
 

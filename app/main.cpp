@@ -4,11 +4,14 @@
 #include "app/frm_nimbrel.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "base/system_library.h"
 #include "startup/task_scheduler.h"
 #include "widgets/application.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace nimbrel;
+  // Before anything can load a DLL: nothing is ever loaded from the program's own folder.
+  RestrictDllSearch();
   // The shell's "open" may hand the address to COM handlers: the main thread is a COM apartment.
   TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   InitializeModules();

@@ -7,11 +7,14 @@
 #include "clean/privileges.h"
 #include "startup/task_scheduler.h"
 #include "theme/orvanta_style.h"
+#include "widgets/application.h"
 
 namespace nimbrel {
 
 void InitializeModules() {
   InitMainThread();
+  // A function queued to the main thread that fails shows its error like an event handler's.
+  SetQueueErrorHandler([](std::exception_ptr Error) { Application().HandleException(Error); });
   InitPathVariables();
   CreateTaskServiceLock();
   LoadTranslation();

@@ -3,6 +3,9 @@
 
 #include <mutex>
 
+#include "base/ascii.h"
+#include "base/list_rows.h"
+#include "base/resource.h"
 #include "base/utf.h"
 #include "widgets/control.h"
 #include "widgets/form.h"
@@ -29,16 +32,6 @@ bool HasCode(std::wstring_view Line, std::wstring_view Code) {
 std::wstring_view TextOf(std::wstring_view Line) {
   const size_t Equal = Line.find(L'=');
   return Equal == std::wstring_view::npos ? std::wstring_view{} : Line.substr(Equal + 1);
-}
-
-wchar_t FoldAsciiCase(wchar_t C) { return C >= L'a' && C <= L'z' ? static_cast<wchar_t>(C - L'a' + L'A') : C; }
-
-bool EqualIgnoringAsciiCase(std::wstring_view A, std::wstring_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    if (FoldAsciiCase(A[I]) != FoldAsciiCase(B[I])) return false;
-  }
-  return true;
 }
 
 // Every two-character "\n" becomes a carriage return.
@@ -75,35 +68,20 @@ void TranslateTree(TComponent& Component) {
 TTranslationLines ParseTranslationLines(std::string_view Utf8) {
   std::wstring Text = Utf8ToWide(Utf8);
   if (!Text.empty() && Text.front() == L'\xFEFF') Text.erase(0, 1);
-  TTranslationLines Lines;
-  size_t Start = 0;
-  while (Start < Text.size()) {
-    const size_t End = Text.find_first_of(L"\r\n", Start);
-    if (End == std::wstring::npos) {
-      Lines.emplace_back(Text.substr(Start));
-      break;
-    }
-    Lines.emplace_back(Text.substr(Start, End - Start));
-    Start = End + (Text[End] == L'\r' && End + 1 < Text.size() && Text[End + 1] == L'\n' ? 2 : 1);
-  }
-  return Lines;
+  return SplitLines(Text);
 }
 
 TTranslationLines LoadTranslationResource(HMODULE Module) {
   if (Module == nullptr) Module = ::GetModuleHandleW(nullptr);
-  HRSRC Found = ::FindResourceW(Module, L"TRANSLATE", MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-  if (Found == nullptr) return {};
-  const DWORD Size = ::SizeofResource(Module, Found);
-  HGLOBAL Loaded = ::LoadResource(Module, Found);
-  const void* Data = Loaded != nullptr ? ::LockResource(Loaded) : nullptr;
-  if (Data == nullptr || Size == 0) return {};
-  return ParseTranslationLines(std::string_view(static_cast<const char*>(Data), Size));
+  const std::string_view Data = LoadRcData(L"TRANSLATE", Module);
+  if (Data.empty()) return {};
+  return ParseTranslationLines(Data);
 }
 
 std::wstring TranslateWith(const TTranslationLines& Lines, const std::wstring& Text, const std::wstring& Language) {
   if (Text.empty()) return {};
   size_t Match = 0;
-  while (Match < Lines.size() && !EqualIgnoringAsciiCase(TextOf(Lines[Match]), Text)) ++Match;
+  while (Match < Lines.size() && !SameTextAscii(TextOf(Lines[Match]), Text)) ++Match;
   if (Match == Lines.size()) return ExpandLineBreaks(Text);
 
   size_t First = Match;

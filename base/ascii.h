@@ -28,6 +28,16 @@ inline bool StartsWithAscii(std::wstring_view Text, std::wstring_view Prefix) no
   return Text.size() >= Prefix.size() && SameTextAscii(Text.substr(0, Prefix.size()), Prefix);
 }
 
+// Upper-case hexadecimal digits, for %XX and \uXXXX escapes.
+inline constexpr wchar_t HexDigits[] = L"0123456789ABCDEF";
+
+// The file-name part of Path: everything after the last of Separators (the whole text when
+// there is none). Callers choose the set: L"\\:" or L"\\/:".
+inline std::wstring_view FileNamePart(std::wstring_view Path, std::wstring_view Separators) noexcept {
+  const size_t Last = Path.find_last_of(Separators);
+  return Last == std::wstring_view::npos ? Path : Path.substr(Last + 1);
+}
+
 inline std::wstring TrimBlanks(std::wstring_view Text) {
   size_t First = 0;
   size_t Last = Text.size();

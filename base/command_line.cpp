@@ -8,12 +8,6 @@
 namespace nimbrel {
 namespace {
 
-// The file-name part: the text after the last backslash or colon.
-std::wstring FileNamePart(const std::wstring& Path) {
-  const size_t Separator = Path.find_last_of(L"\\:");
-  return Separator == std::wstring::npos ? Path : Path.substr(Separator + 1);
-}
-
 // The library in rundll32.exe's arguments: the quoted text, else all of it, up to a comma.
 std::wstring RundllLibrary(const std::wstring& Arguments) {
   std::wstring Library = TrimBlanks(Arguments);
@@ -85,7 +79,7 @@ TCommandLineParts SplitCommandLine(const std::wstring& CommandLine) {
 std::wstring ExtractCommandPath(const std::wstring& CommandLine) {
   const bool NtPrefix = CommandLine.starts_with(L"\\??\\");
   TCommandLineParts Parts = SplitCommandLine(NtPrefix ? CommandLine.substr(4) : CommandLine);
-  if (SameTextAscii(FileNamePart(Parts.Path), L"rundll32.exe") && !Parts.Arguments.empty()) {
+  if (SameTextAscii(FileNamePart(Parts.Path, L"\\:"), L"rundll32.exe") && !Parts.Arguments.empty()) {
     Parts.Path = RundllLibrary(Parts.Arguments);
   }
   return SingleBackslashes(ExpandPathVars(Parts.Path));

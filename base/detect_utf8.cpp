@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "base/utf.h"
 
 namespace nimbrel {
 namespace {
@@ -10,27 +11,6 @@ namespace {
 constexpr std::streamoff MaxSample = 16384;
 
 bool IsContinuation(unsigned char Byte) { return Byte >= 0x80 && Byte <= 0xBF; }
-
-// The range of the byte after Lead and how many continuation bytes follow that one, as in
-// Unicode's table of well-formed UTF-8 byte sequences; false for a byte that starts none.
-bool SecondByteRange(unsigned char Lead, unsigned char& Low, unsigned char& High, int& Further) {
-  Low = 0x80;
-  High = 0xBF;
-  if (Lead >= 0xC2 && Lead <= 0xDF) {
-    Further = 0;
-  } else if (Lead >= 0xE0 && Lead <= 0xEF) {
-    Further = 1;
-    if (Lead == 0xE0) Low = 0xA0;
-    if (Lead == 0xED) High = 0x9F;
-  } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-    Further = 2;
-    if (Lead == 0xF0) Low = 0x90;
-    if (Lead == 0xF4) High = 0x8F;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -43,7 +23,7 @@ bool DetectUtf8Sample(std::string_view Sample) {
   unsigned char Low = 0;
   unsigned char High = 0;
   int Further = 0;
-  if (!SecondByteRange(static_cast<unsigned char>(Sample[I]), Low, High, Further)) return false;
+  if (!Utf8SecondByteRange(static_cast<unsigned char>(Sample[I]), Low, High, Further)) return false;
   if (++I >= Sample.size()) return false;
   const auto Second = static_cast<unsigned char>(Sample[I]);
   if (Second < Low || Second > High) return false;

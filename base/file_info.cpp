@@ -10,6 +10,7 @@
 
 #include "base/ascii.h"
 #include "base/paths.h"
+#include "base/system_library.h"
 
 namespace nimbrel {
 namespace {
@@ -40,15 +41,21 @@ bool FileExists(const std::wstring& FileName) {
 int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::wstring>& Keys,
                           std::map<std::wstring, std::wstring>& Values) {
   if (!FileExists(FileName)) return 0;
+  // version.dll is not a known DLL: loaded from System32 by full path.
+  static const auto InfoSize =
+      SystemProc<decltype(&::GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW");
+  static const auto Info = SystemProc<decltype(&::GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW");
+  static const auto QueryValue = SystemProc<decltype(&::VerQueryValueW)>(L"version.dll", "VerQueryValueW");
+  if (InfoSize == nullptr || Info == nullptr || QueryValue == nullptr) return 0;
   DWORD Handle = 0;
-  const DWORD Size = ::GetFileVersionInfoSizeW(FileName.c_str(), &Handle);
+  const DWORD Size = InfoSize(FileName.c_str(), &Handle);
   if (Size == 0) return 0;
   std::vector<uint8_t> Buffer(Size);
-  if (!::GetFileVersionInfoW(FileName.c_str(), 0, Size, Buffer.data())) return 0;
+  if (!Info(FileName.c_str(), 0, Size, Buffer.data())) return 0;
 
   void* Translation = nullptr;
   UINT Length = 0;
-  if (!::VerQueryValueW(Buffer.data(), L"\\VarFileInfo\\Translation\\", &Translation, &Length) ||
+  if (!QueryValue(Buffer.data(), L"\\VarFileInfo\\Translation\\", &Translation, &Length) ||
       Translation == nullptr || Length < 2 * sizeof(WORD)) {
     return 0;
   }
@@ -59,7 +66,7 @@ int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::w
   for (const std::wstring& Key : Keys) {
     void* Text = nullptr;
     UINT Chars = 0;
-    if (::VerQueryValueW(Buffer.data(), (Block + Key).c_str(), &Text, &Chars) && Text != nullptr) {
+    if (QueryValue(Buffer.data(), (Block + Key).c_str(), &Text, &Chars) && Text != nullptr) {
       const auto* Begin = static_cast<const wchar_t*>(Text);
       Values[Key] = std::wstring(Begin, ::wcsnlen(Begin, Chars));
     }

@@ -1,12 +1,12 @@
 // JSON string escapes, written as pure ASCII and read back.
 #include <stdexcept>
 
+#include "base/ascii.h"
 #include "base/text.h"
 
 namespace nimbrel {
 namespace {
 
-constexpr wchar_t HexDigits[] = L"0123456789ABCDEF";
 
 void AppendUnicodeEscape(std::wstring& Out, wchar_t C) {
   const unsigned Code = C;

@@ -3,6 +3,7 @@
 
 #include "base/ascii.h"
 #include "base/paths.h"
+#include "base/resource.h"
 #include "base/utf.h"
 
 #include <windows.h>
@@ -23,11 +24,6 @@ std::wstring UpperUser(std::wstring_view Text) {
   return Result;
 }
 
-// Everything after the last path delimiter or drive colon; the whole text when there is none.
-std::wstring_view FileNamePart(std::wstring_view Path) {
-  const size_t Delimiter = Path.find_last_of(L"\\/:");
-  return Delimiter == std::wstring_view::npos ? Path : Path.substr(Delimiter + 1);
-}
 
 }  // namespace
 
@@ -51,20 +47,13 @@ std::vector<std::wstring> SplitLines(std::wstring_view Text) {
 }
 
 void LoadListResource(TStringList& List, const wchar_t* Name) {
-  HMODULE Module = ::GetModuleHandleW(nullptr);
-  HRSRC Info = ::FindResourceW(Module, Name, MAKEINTRESOURCEW(10));  // RT_RCDATA
-  if (Info == nullptr) return;
-  HGLOBAL Loaded = ::LoadResource(Module, Info);
-  const DWORD Size = ::SizeofResource(Module, Info);
-  const void* Data = Loaded != nullptr ? ::LockResource(Loaded) : nullptr;
-  if (Data == nullptr) return;
-  std::string_view Bytes(static_cast<const char*>(Data), Size);
+  std::string_view Bytes = LoadRcData(Name);
   if (Bytes.starts_with("\xEF\xBB\xBF")) Bytes.remove_prefix(3);
   for (auto& Line : SplitLines(Utf8ToWide(Bytes))) List.push_back(std::move(Line));
 }
 
 bool MatchesList(const TStringList& List, std::wstring_view Text, bool IsPath) {
-  const std::wstring_view FileName = FileNamePart(Text);
+  const std::wstring_view FileName = FileNamePart(Text, L"\\/:");
   std::wstring UpperText;  // made once, on the first plain row in path mode
   for (const auto& Raw : List) {
     const std::wstring Row = ExpandPathVars(TrimBlanks(Raw));

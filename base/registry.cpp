@@ -1,6 +1,11 @@
 // TReg's reads, writes and deletes by root, key path and value name, and the reads on an open key.
 #include "base/registry.h"
 
+#include <winternl.h>
+
+// Deletes the key a handle is open on (DELETE access); not in mingw's headers.
+extern "C" NTSYSAPI NTSTATUS NTAPI NtDeleteKey(HANDLE KeyHandle);
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -68,9 +73,23 @@ int ReadNames(HKEY RootKey, const std::wstring& Key, std::vector<std::wstring>& 
   return static_cast<int>(Names.size());
 }
 
+// Whether an open key (opened with REG_OPTION_OPEN_LINK) is a registry link.
+bool IsLinkKey(HKEY Key) {
+  DWORD Type = 0;
+  const LSTATUS Status = ::RegQueryValueExW(Key, L"SymbolicLinkValue", nullptr, &Type, nullptr, nullptr);
+  return (Status == ERROR_SUCCESS || Status == ERROR_MORE_DATA) && Type == REG_LINK;
+}
+
+// Deletes the subkey Name of Parent with everything below it. Every key is opened as itself
+// (REG_OPTION_OPEN_LINK) and deleted through its own handle: a link is removed as the link, and
+// nothing it points to is ever touched (an elevated delete in the user's hive must not be
+// redirected into the machine's).
 void DeleteTree(HKEY Parent, const std::wstring& Name) {
   TOwnedKey Key;
-  if (::RegOpenKeyExW(Parent, Name.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, Key.put()) == ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(Parent, Name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE | KEY_WOW64_64KEY,
+                      Key.put()) != ERROR_SUCCESS)
+    return;
+  if (!IsLinkKey(Key.get())) {
     DWORD Count = 0;
     ::RegQueryInfoKeyW(Key.get(), nullptr, nullptr, nullptr, &Count, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr, nullptr);
@@ -82,7 +101,7 @@ void DeleteTree(HKEY Parent, const std::wstring& Name) {
       }
     }
   }
-  ::RegDeleteKeyExW(Parent, Name.c_str(), KEY_WOW64_64KEY, 0);
+  ::NtDeleteKey(Key.get());
 }
 
 }  // namespace
@@ -105,7 +124,8 @@ bool TReg::IsKey(HKEY RootKey, const std::wstring& Key) {
   if (RootKey == nullptr) return false;
   TOwnedKey Opened;
   constexpr REGSAM Access = STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY;
-  return ::RegOpenKeyExW(RootKey, SubKey(Key), 0, Access, Opened.put()) == ERROR_SUCCESS;
+  // A link counts as a key of its own: it is never followed.
+  return ::RegOpenKeyExW(RootKey, SubKey(Key), REG_OPTION_OPEN_LINK, Access, Opened.put()) == ERROR_SUCCESS;
 }
 
 std::vector<uint8_t> TReg::ReadBinary(HKEY RootKey, const std::wstring& Key, const std::wstring& Name) {

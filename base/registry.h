@@ -92,6 +92,9 @@ class TRegistryWatcher {
   void Terminate();
   // Waits up to Milliseconds for the thread's end; true when it has ended.
   bool WaitFor(unsigned long Milliseconds = INFINITE);
+  // Waits up to Milliseconds until the key is watched (changes from then on are reported) or the
+  // thread has ended without watching it; true when either has happened.
+  bool WaitArmed(unsigned long Milliseconds);
 
  private:
   static DWORD WINAPI Run(void* Self);
@@ -103,6 +106,7 @@ class TRegistryWatcher {
   bool FWatchSub;
   std::atomic<bool> FTerminated{false};
   TOwnedHandle FStop;
+  TOwnedHandle FArmed;  // set once the first notification is armed, or when the thread gives up
   TOwnedHandle FThread;
 };
 

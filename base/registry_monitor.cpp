@@ -10,7 +10,8 @@ TRegistryWatcher::TRegistryWatcher(HKEY RootKey, std::wstring Key, std::function
       FKey(std::move(Key)),
       FProc(std::move(Proc)),
       FWatchSub(WatchSub),
-      FStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+      FStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      FArmed(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   // Without a stop signal the thread could never be stopped: it is not started at all.
   if (FStop) FThread.reset(::CreateThread(nullptr, 0, &TRegistryWatcher::Run, this, 0, nullptr));
 }
@@ -30,8 +31,17 @@ bool TRegistryWatcher::WaitFor(unsigned long Milliseconds) {
   return WaitServingMainThread(FThread.get(), Milliseconds) == WAIT_OBJECT_0;
 }
 
+bool TRegistryWatcher::WaitArmed(unsigned long Milliseconds) {
+  if (!FThread || !FArmed) return true;
+  const HANDLE Handles[] = {FArmed.get(), FThread.get()};
+  const DWORD Result = ::WaitForMultipleObjects(2, Handles, FALSE, Milliseconds);
+  return Result == WAIT_OBJECT_0 || Result == WAIT_OBJECT_0 + 1;
+}
+
 DWORD WINAPI TRegistryWatcher::Run(void* Self) {
-  static_cast<TRegistryWatcher*>(Self)->Execute();
+  auto* Watcher = static_cast<TRegistryWatcher*>(Self);
+  Watcher->Execute();
+  if (Watcher->FArmed) ::SetEvent(Watcher->FArmed.get());
   return 0;
 }
 
@@ -47,6 +57,7 @@ void TRegistryWatcher::Execute() {
            ERROR_SUCCESS;
   };
   if (!Arm()) return;
+  if (FArmed) ::SetEvent(FArmed.get());
   const HANDLE Handles[] = {FStop.get(), Changed.get()};
   for (;;) {
     // The stop signal comes first, so that it wins when both are set.

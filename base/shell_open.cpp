@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/handle.h"
 
 namespace nimbrel {
@@ -78,16 +79,10 @@ TOwnedBstr MakeBstr(const std::wstring& Text) {
 }  // namespace
 
 bool IsWebAddress(std::wstring_view Target) noexcept {
-  auto StartsWithAscii = [&](std::wstring_view Prefix) {
-    if (Target.size() <= Prefix.size()) return false;
-    for (size_t I = 0; I < Prefix.size(); ++I) {
-      wchar_t C = Target[I];
-      if (C >= L'A' && C <= L'Z') C = static_cast<wchar_t>(C - L'A' + L'a');
-      if (C != Prefix[I]) return false;
-    }
-    return true;
+  const auto HasScheme = [&](std::wstring_view Scheme) {
+    return Target.size() > Scheme.size() && StartsWithAscii(Target, Scheme);
   };
-  if (!StartsWithAscii(L"http://") && !StartsWithAscii(L"https://")) return false;
+  if (!HasScheme(L"http://") && !HasScheme(L"https://")) return false;
   for (const wchar_t C : Target)
     if (C < 0x20 || C == 0x7F) return false;
   return true;

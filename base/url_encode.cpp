@@ -5,6 +5,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/ascii.h"
 #include "base/text.h"
 #include "base/utf.h"
 
@@ -12,7 +13,6 @@ namespace nimbrel {
 namespace {
 
 void AppendPercent(std::wstring& Out, unsigned char Byte) {
-  constexpr wchar_t HexDigits[] = L"0123456789ABCDEF";
   Out += L'%';
   Out += HexDigits[Byte >> 4];
   Out += HexDigits[Byte & 15];

@@ -16,37 +16,52 @@ void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnPr
     if (Info.State != StateListed) continue;
     const bool Own = Info.ProcessID == OwnProcessId;
     const bool Protected = !Own && MatchesList(FileWhite, Info.FileName, true);
-    const std::optional<bool> Critical = (Own || Protected) ? std::nullopt : IsCritical(Info.ProcessID);
+    const std::optional<bool> Critical = (Own || Protected) ? std::nullopt : IsCritical(Info);
     if (ShouldMarkProcess(Own, Protected, Critical)) Info.State = StateMarked;
   }
 }
 
-void EndMarkedProcesses(TProcessList& List, const std::function<void(DWORD)>& End) {
+void EndMarkedProcesses(TProcessList& List, const std::function<void(const TProcessInfo&)>& End) {
   for (const auto& Info : List)
-    if (Info.State == StateMarked) End(Info.ProcessID);
+    if (Info.State == StateMarked && Info.Process) End(Info);
 }
 
-void WaitForMarkedProcesses(TProcessList& List, const std::function<void(DWORD)>& Sleep,
-                            const std::function<bool(DWORD)>& Exists) {
-  for (int Round = 0; Round < WaitRounds; ++Round) {
-    Sleep(WaitRoundMilliseconds);
-    for (auto& Info : List)
-      if (Info.State == StateMarked && !Exists(Info.ProcessID)) Info.State = StateEnded;
+bool WaitUnlessStopped(HANDLE Stop, DWORD Milliseconds) {
+  if (Stop == nullptr) {
+    ::Sleep(Milliseconds);
+    return true;
   }
+  return ::WaitForSingleObject(Stop, Milliseconds) == WAIT_TIMEOUT;
+}
+
+bool WaitForMarkedProcesses(TProcessList& List, const std::function<bool(DWORD)>& Wait,
+                            const std::function<bool(const TProcessInfo&)>& Running) {
+  for (int Round = 0; Round < WaitRounds; ++Round) {
+    if (!Wait(WaitRoundMilliseconds)) return false;
+    for (auto& Info : List)
+      if (Info.State == StateMarked && Info.Process && !Running(Info)) Info.State = StateEnded;
+  }
+  return true;
 }
 
 std::wstring RunCleanSteps(TCleanJobData& Data) {
   if (!Data.Processes) Data.Processes = std::make_shared<TProcessList>();
   TProcessList& List = *Data.Processes;
+  auto Stopped = [&] { return !WaitUnlessStopped(Data.Stop, 0); };
   CollectProcesses(List);
-  MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(), IsCriticalProcess);
-  EndMarkedProcesses(List, EndProcess);
-  WaitForMarkedProcesses(List, [](DWORD Milliseconds) { ::Sleep(Milliseconds); }, ProcessExists);
+  if (Stopped()) return {};
+  MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(),
+                [](const TProcessInfo& Info) { return IsCriticalProcessHandle(Info.Process.get()); });
+  EndMarkedProcesses(List, [](const TProcessInfo& Info) { EndProcessHandle(Info.Process.get()); });
+  const auto Wait = [&](DWORD Milliseconds) { return WaitUnlessStopped(Data.Stop, Milliseconds); };
+  if (!WaitForMarkedProcesses(List, Wait, [](const TProcessInfo& Info) { return ProcessRunning(Info.Process.get()); }))
+    return {};
   try {
     PurgeMemory(CleanPurgeMode);
   } catch (...) {
     // A failed purge does not stop the clean.
   }
+  if (Stopped()) return {};
   return BuildAndSendReport(Data);
 }
 
@@ -55,6 +70,9 @@ TCleanJob::TCleanJob(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps)
 
 std::shared_ptr<TCleanJob> TCleanJob::Start(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps) {
   auto Job = std::make_shared<TCleanJob>(std::move(Data), std::move(Finish), std::move(Steps));
+  Job->FStop.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!Job->FStop) return nullptr;
+  Job->FData.Stop = Job->FStop.get();
   // The worker holds a reference of its own until it ends.
   auto* WorkerReference = new std::shared_ptr<TCleanJob>(Job);
   Job->FThread.reset(::CreateThread(nullptr, 0, ThreadProc, WorkerReference, 0, nullptr));
@@ -96,6 +114,11 @@ void TCleanJob::Run() {
     // The finishing step failed on the main thread; the worker has nothing left to do.
   }
   FFinished = true;
+}
+
+void TCleanJob::Stop() noexcept {
+  FAbandoned = true;
+  ::SetEvent(FStop.get());
 }
 
 bool TCleanJob::Wait(DWORD Milliseconds) {

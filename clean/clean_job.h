@@ -22,32 +22,42 @@ struct TCleanJobData {
   TStringList FileWhite;             // copy of the window's file white list, exception rows included
   std::int64_t OldAvailMemory = -1;  // available physical memory at the click
   std::shared_ptr<TProcessList> Processes = std::make_shared<TProcessList>();  // written only by the worker
+  // Set when the clean is to stop (the window is closing): the steps give way as soon as they
+  // can, and what they skip is not done at all. Owned by the job; never null while steps run.
+  HANDLE Stop = nullptr;
 };
+
+// Waits Milliseconds unless Stop is set first; false when the clean is to stop. A null Stop
+// never stops.
+bool WaitUnlessStopped(HANDLE Stop, DWORD Milliseconds);
 
 // Whether the marking pass marks a process: never the program itself, a process covered by the
 // white list or one that Windows marks critical. One whose criticality cannot be read is marked.
 bool ShouldMarkProcess(bool IsOwnProcess, bool IsProtected, std::optional<bool> IsCritical);
 
-using TCriticalQuery = std::function<std::optional<bool>(DWORD ProcessId)>;
+using TCriticalQuery = std::function<std::optional<bool>(const TProcessInfo& Info)>;
 
 // Marking pass, in list order: listed entries that ShouldMarkProcess chooses get StateMarked.
 // IsCritical is asked only for processes that the other rules would mark.
 void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId, const TCriticalQuery& IsCritical);
 
-// Ending pass, in list order, without pausing: End for every marked entry.
-void EndMarkedProcesses(TProcessList& List, const std::function<void(DWORD ProcessId)>& End);
+// Ending pass, in list order, without pausing: End for every marked entry that holds its process
+// handle. An entry without one is never ended and stays marked (reported as still running).
+void EndMarkedProcesses(TProcessList& List, const std::function<void(const TProcessInfo& Info)>& End);
 
 inline constexpr int WaitRounds = 4;
 inline constexpr DWORD WaitRoundMilliseconds = 1000;
 
-// Exactly WaitRounds rounds, never fewer: each sleeps WaitRoundMilliseconds, then every entry
-// still marked that Exists denies becomes StateEnded. Entries still running stay marked.
-void WaitForMarkedProcesses(TProcessList& List, const std::function<void(DWORD Milliseconds)>& Sleep,
-                            const std::function<bool(DWORD ProcessId)>& Exists);
+// WaitRounds rounds unless the clean stops: each waits WaitRoundMilliseconds (Wait answers false
+// when the clean is to stop, which ends the rounds at once), then every entry still marked that
+// holds its process handle and that Running denies becomes StateEnded. Entries still running, and
+// entries without a handle, stay marked. False when stopped.
+bool WaitForMarkedProcesses(TProcessList& List, const std::function<bool(DWORD Milliseconds)>& Wait,
+                            const std::function<bool(const TProcessInfo& Info)>& Running);
 
 // The worker's steps with the real system, on the calling thread: collect, mark, end, wait,
 // purge memory (its failures swallowed), build and send the report. Answers the report key,
-// empty when there is none.
+// empty when there is none. Once Data.Stop is set no further step starts and the key is empty.
 std::wstring RunCleanSteps(TCleanJobData& Data);
 
 using TCleanSteps = std::function<std::wstring(TCleanJobData& Data)>;
@@ -65,12 +75,16 @@ class TCleanJob : public std::enable_shared_from_this<TCleanJob> {
 
   // Main thread: Finish will not run (the window is going away).
   void Abandon() noexcept { FAbandoned = true; }
+  // Main thread: Finish will not run and the steps are told to stop (TCleanJobData::Stop).
+  void Stop() noexcept;
 
   // Main thread: waits for the worker while serving its hand-over; true when it has finished.
   // Answers false at once when called from inside Finish, which the worker is waiting for.
   bool Wait(DWORD Milliseconds);
 
   [[nodiscard]] bool Finished() const noexcept { return FFinished; }
+  // Main thread: true while Finish runs (the worker waits for it).
+  [[nodiscard]] bool InFinish() const noexcept { return FInFinish; }
 
   TCleanJob(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps);
 
@@ -82,6 +96,7 @@ class TCleanJob : public std::enable_shared_from_this<TCleanJob> {
   TCleanFinish FFinish;
   TCleanSteps FSteps;
   TOwnedHandle FThread;
+  TOwnedHandle FStop;
   bool FAbandoned = false;    // main thread only
   bool FInFinish = false;     // main thread only
   std::atomic<bool> FFinished = false;

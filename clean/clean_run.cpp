@@ -7,10 +7,13 @@ namespace nimbrel {
 
 TCleanRun::TCleanRun() : FDefaultFiles(true), FSteps(RunCleanSteps) {}
 
-TCleanRun::TCleanRun(std::vector<std::wstring> ExceptionFiles, TCleanSteps Steps)
-    : FExceptionFiles(std::move(ExceptionFiles)), FDefaultFiles(false), FSteps(std::move(Steps)) {}
+TCleanRun::TCleanRun(std::vector<std::wstring> ExceptionFiles, TCleanSteps Steps, std::function<void()> EndProgram)
+    : FExceptionFiles(std::move(ExceptionFiles)),
+      FDefaultFiles(false),
+      FSteps(std::move(Steps)),
+      FEndProgram(std::move(EndProgram)) {}
 
-TCleanRun::~TCleanRun() { WaitForWorker(); }
+TCleanRun::~TCleanRun() { StopWorker(); }
 
 TCleanStart TCleanRun::Start(TStringList& FileWhite, std::shared_ptr<TProcessList> Processes, TCleanFinish Finish) {
   if (FState != TCleanState::Idle) return {TCleanStartStatus::NotIdle, {}};
@@ -39,10 +42,15 @@ TCleanStart TCleanRun::Start(TStringList& FileWhite, std::shared_ptr<TProcessLis
   return {TCleanStartStatus::Started, {}};
 }
 
-void TCleanRun::WaitForWorker() {
-  if (!FJob || FJob->Finished()) return;
-  FJob->Abandon();
-  FJob->Wait(INFINITE);
+void TCleanRun::StopWorker() {
+  if (!FJob || FJob->Finished() || FJob->InFinish()) return;
+  FJob->Stop();
+  if (FJob->Wait(StopWaitMilliseconds) || FJob->Finished()) return;
+  if (FEndProgram) {
+    FEndProgram();
+    return;
+  }
+  ::TerminateProcess(::GetCurrentProcess(), 0);
 }
 
 }  // namespace nimbrel

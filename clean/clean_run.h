@@ -5,6 +5,7 @@
 #include "clean/clean_job.h"
 #include "clean/exception_files.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,8 +34,9 @@ class TCleanRun {
  public:
   // The exception files of ExceptionFilePaths and the real worker steps.
   TCleanRun();
-  // Given exception files and steps, for tests.
-  TCleanRun(std::vector<std::wstring> ExceptionFiles, TCleanSteps Steps);
+  // Given exception files and steps, for tests. EndProgram replaces ending the process when a
+  // stopped worker does not finish in time (nullptr: end it).
+  TCleanRun(std::vector<std::wstring> ExceptionFiles, TCleanSteps Steps, std::function<void()> EndProgram = nullptr);
   ~TCleanRun();
   TCleanRun(const TCleanRun&) = delete;
   TCleanRun& operator=(const TCleanRun&) = delete;
@@ -46,14 +48,19 @@ class TCleanRun {
 
   [[nodiscard]] TCleanState State() const noexcept { return FState; }
 
-  // For the window going away while a clean runs: Finish is dropped and the call returns when
-  // the worker has finished. Returns at once when no worker runs or when called from Finish.
-  void WaitForWorker();
+  // For the window going away while a clean runs: Finish is dropped, the worker is told to stop
+  // and is waited for up to StopWaitMilliseconds (serving its hand-overs). A worker still busy
+  // then ends the whole program at once (TerminateProcess: no destructor runs under a live
+  // worker, and the single-instance name is free again). Returns at once when no worker runs or
+  // when called from Finish.
+  void StopWorker();
+  static constexpr DWORD StopWaitMilliseconds = 1000;
 
  private:
   std::vector<std::wstring> FExceptionFiles;
   bool FDefaultFiles;
   TCleanSteps FSteps;
+  std::function<void()> FEndProgram;
   TCleanState FState = TCleanState::Idle;
   std::shared_ptr<TCleanJob> FJob;
 };

@@ -7,6 +7,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 namespace nimbrel {
 namespace {
 
@@ -45,6 +47,11 @@ std::wstring DecodeListFile(std::string_view Bytes, UINT AnsiCodePage) {
   if (Bytes.starts_with("\xEF\xBB\xBF")) return Utf8ToWide(Bytes.substr(3));
   if (Bytes.starts_with("\xFF\xFE")) return DecodeUtf16(Bytes.substr(2), false);
   if (Bytes.starts_with("\xFE\xFF")) return DecodeUtf16(Bytes.substr(2), true);
+  // Notepad saves UTF-8 without a mark since Windows 10 1903. Text that is well-formed UTF-8 and
+  // not plain ASCII is hardly ever meant in a code page (a code-page-949 Korean text is not).
+  const bool NonAscii =
+      std::any_of(Bytes.begin(), Bytes.end(), [](char C) { return static_cast<unsigned char>(C) >= 0x80; });
+  if (NonAscii && IsValidUtf8(Bytes)) return Utf8ToWide(Bytes);
   return DecodeAnsi(Bytes, AnsiCodePage);
 }
 

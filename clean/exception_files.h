@@ -24,8 +24,9 @@ struct TExceptionRows {
   std::optional<TExceptionFileError> Error;  // set: Rows is empty
 };
 
-// Decodes a file's bytes: a byte-order mark selects UTF-8, UTF-16 LE or UTF-16 BE; without one
-// the bytes are read in AnsiCodePage. Ill-formed UTF-8 and an odd last byte of UTF-16 become U+FFFD.
+// Decodes a file's bytes: a byte-order mark selects UTF-8, UTF-16 LE or UTF-16 BE; without one,
+// bytes that are all well-formed UTF-8 with at least one above 127 are UTF-8, anything else is
+// read in AnsiCodePage. Ill-formed UTF-8 and an odd last byte of UTF-16 become U+FFFD.
 std::wstring DecodeListFile(std::string_view Bytes, UINT AnsiCodePage);
 
 // The two exception files in reading order: beside the executable, then "Nimbrel\NoClean.txt"

@@ -40,25 +40,59 @@ void AppendProcesses(TProcessList& List, const std::vector<TSnapshotEntry>& Snap
     if (Entry.ProcessID == 0) continue;
     TProcessInfo Info;
     Info.ProcessID = Entry.ProcessID;
+    Info.Process = Lookups.Open(Entry.ProcessID);
     Info.Handle = Lookups.Window(Entry.ProcessID);
-    Info.FileName = Lookups.FileName(Entry.ProcessID);
+    if (Info.Process) Info.FileName = Lookups.FileName(Info.Process.get());
     if (Info.FileName.empty()) Info.FileName = Entry.ExeFile;
     List.push_back(std::move(Info));
   }
 }
 
-void CollectProcesses(TProcessList& List) {
-  if (auto Snapshot = TakeProcessSnapshot()) AppendProcesses(List, *Snapshot, {GetProcessFileName, FindProcessWindow});
+TSharedProcess OpenProcessShared(DWORD ProcessId) {
+  static constexpr DWORD Rights[] = {PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                     PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                     PROCESS_QUERY_LIMITED_INFORMATION};
+  for (const DWORD Access : Rights) {
+    if (HANDLE Process = ::OpenProcess(Access, FALSE, ProcessId))
+      return TSharedProcess(Process, [](HANDLE Owned) { ::CloseHandle(Owned); });
+  }
+  return nullptr;
 }
 
-std::wstring GetProcessFileName(DWORD ProcessId) {
-  TOwnedHandle Process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessId));
-  if (!Process) return {};
+std::unordered_map<DWORD, HWND> TopLevelWindowsByProcess() {
+  std::unordered_map<DWORD, HWND> Windows;
+  ::EnumWindows(
+      [](HWND Window, LPARAM Param) -> BOOL {
+        // Top-level windows only; an owned one (a dialog, a tool window) is not the process's window.
+        if (::GetWindow(Window, GW_OWNER) != nullptr) return TRUE;
+        DWORD ProcessId = 0;
+        if (::GetWindowThreadProcessId(Window, &ProcessId) != 0)
+          reinterpret_cast<std::unordered_map<DWORD, HWND>*>(Param)->try_emplace(ProcessId, Window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&Windows));
+  return Windows;
+}
+
+void CollectProcesses(TProcessList& List) {
+  auto Snapshot = TakeProcessSnapshot();
+  if (!Snapshot) return;
+  const auto Windows = TopLevelWindowsByProcess();
+  const auto WindowOf = [&](DWORD ProcessId) -> HWND {
+    const auto Found = Windows.find(ProcessId);
+    return Found != Windows.end() ? Found->second : nullptr;
+  };
+  AppendProcesses(List, *Snapshot,
+                  {OpenProcessShared, ProcessFileName, WindowOf});
+}
+
+std::wstring ProcessFileName(HANDLE Process) {
+  if (Process == nullptr) return {};
   // Long paths are read whole: a cut path would miss the path rows of the white list.
   for (DWORD Capacity = MAX_PATH; Capacity <= 32768; Capacity *= 4) {
     std::wstring Buffer(Capacity, L'\0');
     DWORD Size = Capacity;
-    if (::QueryFullProcessImageNameW(Process.get(), 0, Buffer.data(), &Size)) {
+    if (::QueryFullProcessImageNameW(Process, 0, Buffer.data(), &Size)) {
       Buffer.resize(Size);
       return Buffer.substr(0, Buffer.find(L'\0'));
     }
@@ -67,13 +101,15 @@ std::wstring GetProcessFileName(DWORD ProcessId) {
   return {};
 }
 
+std::wstring GetProcessFileName(DWORD ProcessId) {
+  TOwnedHandle Process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessId));
+  return ProcessFileName(Process.get());
+}
+
 HWND FindProcessWindow(DWORD ProcessId) {
-  for (HWND Window = ::FindWindowW(nullptr, nullptr); Window != nullptr; Window = ::GetWindow(Window, GW_HWNDNEXT)) {
-    if (::GetParent(Window) != nullptr) continue;
-    DWORD Owner = 0;
-    if (::GetWindowThreadProcessId(Window, &Owner) != 0 && Owner == ProcessId) return Window;
-  }
-  return nullptr;
+  const auto Windows = TopLevelWindowsByProcess();
+  const auto Found = Windows.find(ProcessId);
+  return Found != Windows.end() ? Found->second : nullptr;
 }
 
 bool ProcessExists(DWORD ProcessId) {
@@ -91,15 +127,41 @@ void EndProcess(DWORD ProcessId) {
   if (Process) ::TerminateProcess(Process.get(), 0);
 }
 
-std::optional<bool> IsCriticalProcess(DWORD ProcessId) {
-  TOwnedHandle Process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, ProcessId));
-  if (!Process) Process.reset(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessId));
-  if (!Process) return std::nullopt;
+std::optional<bool> IsCriticalProcessHandle(HANDLE Process) {
+  if (Process == nullptr) return std::nullopt;
+  using TIsProcessCritical = BOOL(WINAPI*)(HANDLE, PBOOL);
+  static const auto IsCritical = reinterpret_cast<TIsProcessCritical>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsProcessCritical"));
+  if (IsCritical != nullptr) {
+    BOOL Critical = FALSE;
+    if (IsCritical(Process, &Critical)) return Critical != FALSE;
+  }
   ULONG BreakOnTermination = 0;
-  const NTSTATUS Status = ::NtQueryInformationProcess(Process.get(), static_cast<PROCESSINFOCLASS>(ProcessBreakOnTerminationClass),
+  const NTSTATUS Status = ::NtQueryInformationProcess(Process, static_cast<PROCESSINFOCLASS>(ProcessBreakOnTerminationClass),
                                                       &BreakOnTermination, sizeof(BreakOnTermination), nullptr);
   if (Status < 0) return std::nullopt;
   return BreakOnTermination != 0;
+}
+
+std::optional<bool> IsCriticalProcess(DWORD ProcessId) {
+  TOwnedHandle Process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, ProcessId));
+  if (!Process) Process.reset(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessId));
+  return IsCriticalProcessHandle(Process.get());
+}
+
+void EndProcessHandle(HANDLE Process) {
+  if (Process == nullptr || ::GetProcessId(Process) == ::GetCurrentProcessId()) return;
+  ::TerminateProcess(Process, 0);
+}
+
+bool ProcessRunning(HANDLE Process) {
+  if (Process == nullptr) return true;
+  const DWORD Wait = ::WaitForSingleObject(Process, 0);
+  if (Wait == WAIT_OBJECT_0) return false;
+  if (Wait == WAIT_TIMEOUT) return true;
+  // Opened without SYNCHRONIZE: the exit code tells.
+  DWORD Code = 0;
+  return !::GetExitCodeProcess(Process, &Code) || Code == STILL_ACTIVE;
 }
 
 }  // namespace nimbrel

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,11 +18,18 @@ inline constexpr int StateListed = 1;   // left alone: own process, protected, o
 inline constexpr int StateMarked = -2;  // chosen to be ended; stays so while it is still found running
 inline constexpr int StateEnded = -1;   // marked and no longer running
 
+// A process handle shared by the copies of an entry; closed with the last of them.
+using TSharedProcess = std::shared_ptr<void>;
+
 struct TProcessInfo {
   DWORD ProcessID = 0;      // never 0
   HWND Handle = nullptr;    // its first top-level window, nullptr if none
   std::wstring FileName;    // full image path; the bare executable name when the path cannot be read
   int State = StateListed;
+  // The process itself, opened when it was collected: the path, the critical flag, ending and
+  // "still running" all go through it, never through the id, which the system may hand to
+  // another process meanwhile. Null when the process could not be opened; such an entry is never ended.
+  TSharedProcess Process;
 };
 
 // In snapshot order.
@@ -37,21 +46,31 @@ std::optional<std::vector<TSnapshotEntry>> TakeProcessSnapshot();
 
 // The lookups CollectProcesses makes per process.
 struct TProcessLookups {
-  std::function<std::wstring(DWORD)> FileName;
+  std::function<TSharedProcess(DWORD)> Open;                // null when the process cannot be opened
+  std::function<std::wstring(HANDLE)> FileName;             // called with the opened handle only
   std::function<HWND(DWORD)> Window;
 };
 
-// Appends one listed entry per snapshot entry, skipping id 0. FileName falls back to the
-// snapshot's executable name when the lookup answers empty text.
+// Appends one listed entry per snapshot entry, skipping id 0. The process is opened first; its
+// path is read through that handle and falls back to the snapshot's executable name when there
+// is no handle or the lookup answers empty text.
 void AppendProcesses(TProcessList& List, const std::vector<TSnapshotEntry>& Snapshot, const TProcessLookups& Lookups);
+
+// Opens a process for the clean: PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION |
+// SYNCHRONIZE, falling back to fewer rights where those are refused; null when none are given.
+TSharedProcess OpenProcessShared(DWORD ProcessId);
+
+// Each process's first top-level window without an owner, in one pass over the window list.
+std::unordered_map<DWORD, HWND> TopLevelWindowsByProcess();
 
 // Appends one entry per running process; the list is not cleared first. A failed snapshot adds nothing.
 void CollectProcesses(TProcessList& List);
 
 // The full image path of the process; empty text when it cannot be read.
 std::wstring GetProcessFileName(DWORD ProcessId);
+std::wstring ProcessFileName(HANDLE Process);
 
-// The first top-level window (no parent) of the process; nullptr when it has none.
+// The first top-level window (no parent, no owner) of the process; nullptr when it has none.
 HWND FindProcessWindow(DWORD ProcessId);
 
 // True when a fresh snapshot holds a process with this id (whichever process holds it now);
@@ -63,7 +82,14 @@ bool ProcessExists(DWORD ProcessId);
 void EndProcess(DWORD ProcessId);
 
 // Whether Windows marks the process critical (ending it halts the system); nullopt when the
-// process cannot be opened or queried.
+// process cannot be opened or queried. IsProcessCritical where the system has it (Windows 8.1
+// and later), the process information class otherwise.
 std::optional<bool> IsCriticalProcess(DWORD ProcessId);
+std::optional<bool> IsCriticalProcessHandle(HANDLE Process);
+
+// Through the handle: ends the process with exit code 0 (never the own process; failures are
+// swallowed), and tells whether it still runs (true when that cannot be told).
+void EndProcessHandle(HANDLE Process);
+bool ProcessRunning(HANDLE Process);
 
 }  // namespace nimbrel

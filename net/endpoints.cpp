@@ -1,6 +1,7 @@
 // Endpoint addresses.
 #include "net/endpoints.h"
 
+#include "base/ascii.h"
 #include "base/text.h"
 #include "base/utf.h"
 
@@ -36,8 +37,7 @@ std::wstring EntryPageUrl(const std::wstring& From, const std::wstring& Target) 
   for (wchar_t& C : Source) {
     if (C >= L'A' && C <= L'Z') C = static_cast<wchar_t>(C - L'A' + L'a');
   }
-  const size_t Cut = Target.find_last_of(L"\\:");
-  const std::wstring FileName = Cut == std::wstring::npos ? Target : Target.substr(Cut + 1);
+  const std::wstring_view FileName = FileNamePart(Target, L"\\:");
   return ServiceBaseUrl() + L"entry/" + PercentEncode(Source) + L"/" + PercentEncode(FileName);
 }
 

@@ -10,6 +10,9 @@ packages=(
   wine wine64 xvfb x11-utils xauth imagemagick
   fonts-wine fonts-nanum fonts-wqy-microhei fonts-dejavu-core
   python3 bc
+  # The web service (service/): host compiler, its HTTP server, its store, and the browser that
+  # its page tests load the pages in.
+  g++ pkgconf libcpp-httplib-dev libsqlite3-dev chromium
 )
 
 missing=()

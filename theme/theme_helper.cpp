@@ -3,6 +3,8 @@
 
 #include <dwmapi.h>
 
+#include "base/system_library.h"
+
 #include <stdexcept>
 
 #include "theme/orvanta_style.h"
@@ -38,7 +40,10 @@ TThemeHelper::TThemeHelper(TComponent* Owner)
   if (DarkTitleBarSupported() && FForm->Handle() != nullptr) {
     // The attribute is a 4-byte BOOL; the result does not matter (older systems refuse it).
     const BOOL Dark = TRUE;
-    ::DwmSetWindowAttribute(FForm->Handle(), DwmUseImmersiveDarkMode, &Dark, sizeof(Dark));
+    // dwmapi.dll is not a known DLL: loaded from System32 by full path.
+    static const auto SetAttribute =
+        SystemProc<decltype(&::DwmSetWindowAttribute)>(L"dwmapi.dll", "DwmSetWindowAttribute");
+    if (SetAttribute != nullptr) SetAttribute(FForm->Handle(), DwmUseImmersiveDarkMode, &Dark, sizeof(Dark));
   }
 
   FShape = FForm->Create<TShape>(FForm, L"");

@@ -59,7 +59,13 @@ void TApplication::HandleException(std::exception_ptr Error) {
     return;
   }
   HWND Owner = FMainForm != nullptr ? FMainForm->Handle() : nullptr;
-  ::MessageBoxW(Owner, Message.c_str(), FTitle.c_str(), MB_OK | MB_ICONERROR);
+  ShowMessageBox(Owner, Message, FTitle, MB_OK | MB_ICONERROR);
+}
+
+UINT MessageBoxType(UINT Type) noexcept { return RightToLeftReading() ? Type | MB_RTLREADING | MB_RIGHT : Type; }
+
+int ShowMessageBox(HWND Owner, const std::wstring& Text, const std::wstring& Caption, UINT Type) {
+  return ::MessageBoxW(Owner, Text.c_str(), Caption.c_str(), MessageBoxType(Type));
 }
 
 std::wstring ExceptionMessage(std::exception_ptr Error) {

@@ -51,6 +51,12 @@ void GuardedCall(F&& Handler) noexcept {
   }
 }
 
+// Message box type flags for the program's language: Arabic reads right to left
+// (MB_RTLREADING | MB_RIGHT are added).
+UINT MessageBoxType(UINT Type) noexcept;
+// Every message box of the program goes through here. Main thread.
+int ShowMessageBox(HWND Owner, const std::wstring& Text, const std::wstring& Caption, UINT Type);
+
 // The message of an exception as text (UTF-8 what() converted); "Unknown error" for others.
 std::wstring ExceptionMessage(std::exception_ptr Error);
 

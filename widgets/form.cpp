@@ -85,6 +85,44 @@ void TForm::Close() {
   if (FHandle != nullptr) ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
 }
 
+namespace {
+constexpr UINT_PTR CloseWhenIdleTimer = 0x4E43;  // "NC"
+}  // namespace
+
+void TForm::CloseWhenIdle() {
+  if (FHandle == nullptr) return;
+  if (!ModalUiOpen()) {
+    ::KillTimer(FHandle, CloseWhenIdleTimer);
+    Close();
+    return;
+  }
+  ::SetTimer(FHandle, CloseWhenIdleTimer, 100, nullptr);
+}
+
+bool ModalUiOpen() noexcept {
+  GUITHREADINFO Info{};
+  Info.cbSize = sizeof(Info);
+  if (::GetGUIThreadInfo(::GetCurrentThreadId(), &Info) &&
+      (Info.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE)) != 0)
+    return true;
+  bool Open = false;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND Window, LPARAM Param) -> BOOL {
+        wchar_t ClassName[16] = {};
+        ::GetClassNameW(Window, ClassName, 16);
+        // Dialogs and message boxes are "#32770", menus "#32768".
+        if (::IsWindowVisible(Window) &&
+            (::lstrcmpW(ClassName, L"#32770") == 0 || ::lstrcmpW(ClassName, L"#32768") == 0)) {
+          *reinterpret_cast<bool*>(Param) = true;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&Open));
+  return Open;
+}
+
 void TForm::UpdateLayout() {
   ApplyClientSize(Dpi());
   TControl::UpdateLayout();
@@ -100,6 +138,13 @@ void TForm::WndProc(TMessage& Message) {
       Message.Result = 0;
       return;
     }
+    case WM_TIMER:
+      if (Message.WParam == CloseWhenIdleTimer) {
+        CloseWhenIdle();
+        Message.Result = 0;
+        return;
+      }
+      break;
     case WM_DESTROY:
       GuardedCall([this] { FormDestroy(); });
       if (Application().MainForm() == this) ::PostQuitMessage(0);

@@ -23,6 +23,10 @@ class TForm : public TControl {
   void Show();
   // Asks the window to close (posted; the window is destroyed when the message runs).
   void Close();
+  // Closes like Close once no dialog, message box or menu of this thread is open, checking again
+  // every 100 ms until then (for closes asked for by a hand-over, which may arrive while the
+  // user sits in a message box: the box's loop must not find its owner gone).
+  void CloseWhenIdle();
 
   void UpdateLayout() override;
 
@@ -38,6 +42,9 @@ class TForm : public TControl {
   int FClientHeight;
   TBorderStyle FBorderStyle;
 };
+
+// True while a modal dialog, a message box or a menu of the calling thread is open.
+bool ModalUiOpen() noexcept;
 
 // The system's icon-title font ("desktop font") at 96 DPI.
 TFontSpec DesktopFont();

@@ -1,6 +1,12 @@
 // Plain and mark-up labels.
 #include "widgets/label.h"
 
+#include <usp10.h>
+
+#include <algorithm>
+
+#include "base/system_library.h"
+
 #include <algorithm>
 #include <cwctype>
 
@@ -172,19 +178,96 @@ void TMarkupLabel::SetCaption(const std::wstring& Caption) {
   TControl::SetCaption(FMarkup.PlainText());
 }
 
+namespace {
+
+bool HasRightToLeftScript(std::wstring_view Text) {
+  return std::any_of(Text.begin(), Text.end(), [](wchar_t C) {
+    return (C >= 0x0590 && C <= 0x08FF) || (C >= 0xFB1D && C <= 0xFDFF) || (C >= 0xFE70 && C <= 0xFEFF);
+  });
+}
+
+// The width of Text shaped as it is drawn (joined Arabic letters are narrower than the letters
+// one by one, which is what some text-extent functions add up); nullopt when Uniscribe cannot tell.
+std::optional<int> ShapedWidth(HDC Dc, std::wstring_view Text, bool Rtl) {
+  static const auto Analyse = SystemProc<decltype(&::ScriptStringAnalyse)>(L"usp10.dll", "ScriptStringAnalyse");
+  static const auto Size = SystemProc<decltype(&::ScriptString_pSize)>(L"usp10.dll", "ScriptString_pSize");
+  static const auto Free = SystemProc<decltype(&::ScriptStringFree)>(L"usp10.dll", "ScriptStringFree");
+  if (Analyse == nullptr || Size == nullptr || Free == nullptr || Text.empty()) return std::nullopt;
+  SCRIPT_STRING_ANALYSIS Analysis = nullptr;
+  const int Length = static_cast<int>(Text.size());
+  if (FAILED(Analyse(Dc, Text.data(), Length, Length * 3 / 2 + 16, -1, SSA_GLYPHS | SSA_FALLBACK | (Rtl ? SSA_RTL : 0),
+                     0, nullptr, nullptr, nullptr, nullptr, nullptr, &Analysis)))
+    return std::nullopt;
+  const SIZE* Extent = Size(Analysis);
+  const std::optional<int> Width = Extent != nullptr ? std::optional<int>(Extent->cx) : std::nullopt;
+  Free(&Analysis);
+  return Width;
+}
+
+}  // namespace
+
+std::vector<TMarkupLine> LayoutMarkup(HDC Dc, const TMarkup& Markup, int Width,
+                                      const std::function<HFONT(const TMarkupRun&)>& FontFor) {
+  const bool Rtl = RightToLeftReading();
+  const UINT Flags = DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | (Rtl ? DT_RTLREADING : 0);
+  auto Measure = [&](HFONT Font, std::wstring_view Text) {
+    TSelectObject Selected(Dc, Font);
+    RECT Box{0, 0, 0, 0};
+    ::DrawTextW(Dc, Text.data(), static_cast<int>(Text.size()), &Box, Flags);
+    SIZE Size{Box.right - Box.left, Box.bottom - Box.top};
+    // Measured as drawn: shaped scripts (Arabic) are narrower than their characters one by one.
+    if (HasRightToLeftScript(Text))
+      if (const std::optional<int> Shaped = ShapedWidth(Dc, Text, Rtl)) Size.cx = *Shaped;
+    return Size;
+  };
+  std::vector<TMarkupLine> Lines(1);
+  int Trailing = 0;  // width of the blanks that end the current line
+  for (const TMarkupRun& Run : Markup.Runs) {
+    if (Run.LineBreak) {
+      Lines.emplace_back();
+      Trailing = 0;
+    }
+    const HFONT Font = FontFor(Run);
+    const std::wstring_view Text = Run.Text;
+    size_t Pos = 0;
+    while (Pos < Text.size()) {
+      // A word and the blanks after it.
+      size_t End = Text.find(L' ', Pos);
+      if (End == std::wstring_view::npos) End = Text.size();
+      const size_t WordEnd = End;
+      while (End < Text.size() && Text[End] == L' ') ++End;
+      const std::wstring_view Word = Text.substr(Pos, WordEnd - Pos);
+      const std::wstring_view Piece = Text.substr(Pos, End - Pos);
+      const int WordWidth = Word.empty() ? 0 : Measure(Font, Word).cx;
+      const SIZE PieceSize = Measure(Font, Piece);
+      TMarkupLine* Line = &Lines.back();
+      if (!Line->Pieces.empty() && Line->Width + Trailing + WordWidth > Width) {
+        Lines.emplace_back();
+        Line = &Lines.back();
+        Trailing = 0;
+      }
+      if (Line->Pieces.empty() && Word.empty()) {  // blanks at the start of a wrapped line are dropped
+        Pos = End;
+        continue;
+      }
+      Line->Width += Trailing + WordWidth;
+      Trailing = PieceSize.cx - WordWidth;
+      Line->Height = std::max(Line->Height, static_cast<int>(PieceSize.cy));
+      Line->Pieces.push_back({&Run, std::wstring(Piece), Font, PieceSize});
+      Pos = End;
+    }
+    if (Text.empty()) Lines.back().Height = std::max(Lines.back().Height, static_cast<int>(Measure(Font, L" ").cy));
+  }
+  return Lines;
+}
+
 void TMarkupLabel::Paint(HDC Dc, const RECT& Client) {
   FillBackground(Dc, Client);
   if (FMarkup.Runs.empty()) return;
 
-  // Split the runs into lines, measure each piece with its own font, then draw line by line.
   HFONT Base = FontHandle();
   LOGFONTW BaseLog{};
   ::GetObjectW(Base, sizeof(BaseLog), &BaseLog);
-  struct TPiece {
-    const TMarkupRun* Run;
-    HFONT Font;
-    SIZE Size;
-  };
   std::vector<TOwnedFont> Fonts;
   auto FontFor = [&](const TMarkupRun& Run) -> HFONT {
     if (!Run.Bold && !Run.Italic && !Run.Underline) return Base;
@@ -195,55 +278,35 @@ void TMarkupLabel::Paint(HDC Dc, const RECT& Client) {
     Fonts.emplace_back(::CreateFontIndirectW(&Log));
     return Fonts.back().get();
   };
-
-  std::vector<std::vector<TPiece>> Lines(1);
-  for (const TMarkupRun& Run : FMarkup.Runs) {
-    if (Run.LineBreak) Lines.emplace_back();
-    HFONT Font = FontFor(Run);
-    TSelectObject Selected(Dc, Font);
-    // Measured as drawn: shaped scripts (Arabic) are narrower than their characters one by one.
-    RECT Measure{0, 0, 0, 0};
-    ::DrawTextW(Dc, Run.Text.c_str(), static_cast<int>(Run.Text.size()), &Measure,
-                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | (RightToLeftReading() ? DT_RTLREADING : 0));
-    const SIZE Size{Measure.right - Measure.left, Measure.bottom - Measure.top};
-    Lines.back().push_back({&Run, Font, Size});
-  }
+  const std::vector<TMarkupLine> Lines = LayoutMarkup(Dc, FMarkup, Client.right - Client.left, FontFor);
 
   int TotalHeight = 0;
-  for (const auto& Line : Lines) {
-    int Height = 0;
-    for (const TPiece& Piece : Line) Height = std::max(Height, static_cast<int>(Piece.Size.cy));
-    TotalHeight += Height;
-  }
+  for (const auto& Line : Lines) TotalHeight += Line.Height;
   int Y = Client.top;
   if (FVerticalCenter) Y += std::max(0, static_cast<int>((Client.bottom - Client.top - TotalHeight) / 2));
   TSaveDc Saved(Dc);
   ::SetBkMode(Dc, TRANSPARENT);
   const bool Rtl = RightToLeftReading();
   for (const auto& Line : Lines) {
-    int Width = 0, Height = 0;
-    for (const TPiece& Piece : Line) {
-      Width += Piece.Size.cx;
-      Height = std::max(Height, static_cast<int>(Piece.Size.cy));
-    }
     int X = Client.left;
     if (FMarkup.Centered || FAlignment == TTextAlign::Center) {
-      X = Client.left + (Client.right - Client.left - Width) / 2;
+      X = Client.left + (Client.right - Client.left - Line.Width) / 2;
     } else if (FAlignment == TTextAlign::Right || Rtl) {
-      X = Client.right - Width;
+      X = Client.right - Line.Width;
     }
-    // Right-to-left text runs from the right edge of the line: pieces are laid out mirrored.
-    int Cursor = Rtl ? X + Width : X;
-    for (const TPiece& Piece : Line) {
+    // Right-to-left text runs from the right edge of the line: pieces are laid out mirrored, and
+    // the blanks after a word fall on its left.
+    int Cursor = Rtl ? X + Line.Width : X;
+    for (const TMarkupPiece& Piece : Line.Pieces) {
       ::SelectObject(Dc, Piece.Font);
       ::SetTextColor(Dc, Piece.Run->Color.value_or(FFontColor));
-      RECT Box{Rtl ? Cursor - Piece.Size.cx : Cursor, Y, 0, Y + Height};
+      RECT Box{Rtl ? Cursor - Piece.Size.cx : Cursor, Y, 0, Y + Line.Height};
       Box.right = Box.left + Piece.Size.cx;
-      ::DrawTextW(Dc, Piece.Run->Text.c_str(), static_cast<int>(Piece.Run->Text.size()), &Box,
+      ::DrawTextW(Dc, Piece.Text.c_str(), static_cast<int>(Piece.Text.size()), &Box,
                   DT_SINGLELINE | DT_BOTTOM | DT_NOPREFIX | (Rtl ? DT_RTLREADING : 0));
       Cursor += Rtl ? -Piece.Size.cx : Piece.Size.cx;
     }
-    Y += Height;
+    Y += Line.Height;
   }
 }
 

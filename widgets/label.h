@@ -1,6 +1,7 @@
 // Labels: owner-drawn static windows (their window text is what a screen reader reads).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,7 +52,26 @@ struct TMarkup {
 // stays in the text as it is.
 TMarkup ParseMarkup(const std::wstring& Text);
 
-// A label whose caption is mark-up text.
+// One piece of laid-out mark-up: a word of a run (with the blanks after it), its font and size.
+struct TMarkupPiece {
+  const TMarkupRun* Run = nullptr;
+  std::wstring Text;
+  HFONT Font = nullptr;
+  SIZE Size{};
+};
+struct TMarkupLine {
+  std::vector<TMarkupPiece> Pieces;
+  int Width = 0;   // without the blanks that end the line
+  int Height = 0;
+};
+
+// Lays Markup out in lines no wider than Width, as ordinary text wraps: at blanks between words,
+// whichever run they belong to; a word wider than Width has a line of its own. Line breaks of the
+// mark-up start new lines. FontFor gives each run's font. Pieces are measured as drawn on Dc.
+std::vector<TMarkupLine> LayoutMarkup(HDC Dc, const TMarkup& Markup, int Width,
+                                      const std::function<HFONT(const TMarkupRun&)>& FontFor);
+
+// A label whose caption is mark-up text. Text that does not fit on one line wraps.
 class TMarkupLabel : public TLabel {
  public:
   TMarkupLabel(TComponent* Owner, TControl* Parent, std::wstring Name);

@@ -3,17 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <stdexcept>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "app/translate.h"
 #include "base/sync.h"
+#include "base/utf.h"
 #include "bundle/install_page.h"
 #include "net/endpoints.h"
 #include "startup/autorun_page.h"
 #include "widgets/application.h"
+#include "widgets/page_load.h"
 
 namespace nimbrel {
 namespace {
@@ -410,22 +415,180 @@ TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
   ::DeleteFileW(File.c_str());
 }
 
-TEST_F(FrmNimbrelTest, ClosingTheWindowDuringACleanWaitsForTheWorker) {
+TEST_F(FrmNimbrelTest, ClosingTheWindowDuringACleanStopsTheWorkerAndEndsTheProgram) {
+  TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> StopSeen{false};
   std::atomic<bool> WorkerDone{false};
-  auto Window = std::make_unique<TFrmNimbrel>(nullptr, CleanWith({}, [&](TCleanJobData& Data) {
-                                                ::Sleep(300);
-                                                // Still whole: the window has not freed what the worker reads.
-                                                EXPECT_FALSE(Data.FileWhite.empty());
-                                                WorkerDone = true;
-                                                return std::wstring(L"key");
-                                              }));
+  std::atomic<int> ProgramEnds{0};
+  auto Run = std::make_unique<TCleanRun>(
+      std::vector<std::wstring>{},
+      [&](TCleanJobData& Data) {
+        ::WaitForSingleObject(Data.Stop, INFINITE);
+        StopSeen = true;
+        // Still whole: the window has not freed what the worker reads.
+        EXPECT_FALSE(Data.FileWhite.empty());
+        ::WaitForSingleObject(Release.get(), INFINITE);  // a step that would still block
+        WorkerDone = true;
+        return std::wstring(L"key");
+      },
+      [&] { ++ProgramEnds; });
+  auto Window = std::make_unique<TFrmNimbrel>(nullptr, std::move(Run));
   Window->Show();
   Press(Window->BtnStart);
   ASSERT_EQ(Window->CleanRun().State(), TCleanState::Running);
   ::DestroyWindow(Window->Handle());  // the user closed the window
-  EXPECT_TRUE(WorkerDone) << "the window went only after the worker had finished";
+  EXPECT_TRUE(StopSeen) << "the stop signal reached the step";
+  EXPECT_EQ(ProgramEnds, 1) << "the program ends while the step would still block";
+  EXPECT_FALSE(WorkerDone);
   EXPECT_NE(Window->CleanRun().State(), TCleanState::Done) << "no finishing step for a closed window";
   Window.reset();
+  ::SetEvent(Release.get());
+  for (int I = 0; I < 200 && !WorkerDone; ++I) Pump(25);
+  EXPECT_TRUE(WorkerDone);
+}
+
+TEST_F(FrmNimbrelTest, ACloseAlreadyQueuedWaitsUntilTheHeaderClickIsDone) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  Window.Show();
+  ::PostMessageW(Window.Handle(), WM_CLOSE, 0, 0);  // Alt+F4 just before the click
+  Press(Window.BtnAutorun);
+  ASSERT_TRUE(::IsWindow(Window.Handle())) << "nothing ran the queued close inside the handler";
+  ASSERT_NE(Window.FrmAutorun, nullptr);
+  EXPECT_TRUE(::IsWindow(Window.FrmAutorun->Handle()));
+  EXPECT_EQ(Window.FrmAutorun->LoadCount(), 1);
+  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 1);
+  for (int I = 0; I < 40 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+  EXPECT_FALSE(::IsWindow(Window.Handle())) << "then the close runs";
+}
+
+TEST_F(FrmNimbrelTest, TheFinishedCleanClosesOnlyAfterAnOpenMessageBox) {
+  TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TFrmNimbrel Window(nullptr, CleanWith({}, [&](TCleanJobData&) {
+                       ::WaitForSingleObject(Release.get(), 10000);
+                       return std::wstring();
+                     }));
+  Window.Show();
+  Press(Window.BtnStart);
+  // The user sits in a message box of the program when the clean's hand-over arrives.
+  std::atomic<bool> WindowAliveWhileBoxOpen{false};
+  std::thread Closer([&] {
+    ::SetEvent(Release.get());
+    for (int I = 0; I < 300; ++I) {
+      if (HWND Box = ::FindWindowW(L"#32770", L"NimbrelBox")) {
+        ::Sleep(1500);  // the hand-over has long run by now
+        WindowAliveWhileBoxOpen = ::IsWindow(Window.Handle()) != FALSE;
+        ::PostMessageW(Box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      ::Sleep(10);
+    }
+  });
+  ::MessageBoxW(Window.Handle(), L"waiting", L"NimbrelBox", MB_OK);
+  Closer.join();
+  EXPECT_EQ(Window.CleanRun().State(), TCleanState::Done) << "the finishing step ran inside the box's loop";
+  EXPECT_TRUE(WindowAliveWhileBoxOpen) << "the close waited for the box";
+  for (int I = 0; I < 80 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+  EXPECT_FALSE(::IsWindow(Window.Handle())) << "and came when the box was gone";
+}
+
+TEST_F(FrmNimbrelTest, EveryTipFitsTheHomeCardInEveryLanguage) {
+  TFrmNimbrel Window(nullptr, CleanNeverCalled());
+  const HWND Label = Window.LblContent->Handle();
+  RECT Client;
+  ::GetClientRect(Label, &Client);
+  HDC Dc = ::GetDC(Label);
+  const HFONT Font = Window.LblContent->FontHandle();
+  for (const bool Rtl : {false, true}) {
+    SetRightToLeftReading(Rtl);
+    for (const wchar_t* Language : {L"ko", L"en", L"ja", L"zh", L"ru", L"it", L"fr", L"es", L"ar"}) {
+      if (Rtl != (std::wstring(Language) == L"ar")) continue;
+      for (const wchar_t* Tip : HomeTips) {
+        const TMarkup Markup = ParseMarkup(HomeTipMarkup(Translate(Tip, Language)));
+        LOGFONTW Log{};
+        ::GetObjectW(Font, sizeof(Log), &Log);
+        Log.lfWeight = FW_BOLD;
+        TOwnedFont Bold(::CreateFontIndirectW(&Log));
+        const auto Lines = LayoutMarkup(Dc, Markup, Client.right,
+                                        [&](const TMarkupRun& Run) { return Run.Bold ? Bold.get() : Font; });
+        int Height = 0;
+        for (const TMarkupLine& Line : Lines) {
+          EXPECT_LE(Line.Width, Client.right) << WideToUtf8(Language);
+          Height += Line.Height;
+        }
+        EXPECT_LE(Lines.size(), 2u) << WideToUtf8(Language);
+        EXPECT_LE(Height, Client.bottom) << WideToUtf8(Language);
+      }
+    }
+  }
+  SetRightToLeftReading(CurrentLanguage() == L"ar");
+  ::ReleaseDC(Label, Dc);
+}
+
+TEST(MarkupLayout, WrapsAtBlanksAcrossRunsAndKeepsLongWordsWhole) {
+  HDC Dc = ::CreateCompatibleDC(nullptr);
+  const HFONT Font = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  auto WidthOf = [&](const std::wstring& Text) {
+    TSelectObject Selected(Dc, Font);
+    RECT Box{0, 0, 0, 0};
+    ::DrawTextW(Dc, Text.c_str(), static_cast<int>(Text.size()), &Box, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    return static_cast<int>(Box.right);
+  };
+  const TMarkup Markup = ParseMarkup(L"alpha beta <B>gamma</B> delta<BR>x");
+  auto Texts = [](const TMarkupLine& Line) {
+    std::wstring Joined;
+    for (const TMarkupPiece& Piece : Line.Pieces) Joined += Piece.Text;
+    return Joined;
+  };
+  const auto FontOf = [&](const TMarkupRun&) { return Font; };
+  // Wide enough for all: one line per mark-up line, measured as one text.
+  auto Lines = LayoutMarkup(Dc, Markup, 10000, FontOf);
+  ASSERT_EQ(Lines.size(), 2u);
+  EXPECT_EQ(Texts(Lines[0]), L"alpha beta gamma delta");
+  EXPECT_NEAR(Lines[0].Width, WidthOf(L"alpha beta gamma delta"), 2);
+  // Room for "alpha beta gamma" only: the next word goes down, without its blank.
+  Lines = LayoutMarkup(Dc, Markup, WidthOf(L"alpha beta gamma") + 1, FontOf);
+  ASSERT_EQ(Lines.size(), 3u);
+  EXPECT_EQ(Texts(Lines[0]), L"alpha beta gamma ");
+  EXPECT_EQ(Texts(Lines[1]), L"delta");
+  EXPECT_EQ(Texts(Lines[2]), L"x");
+  // Narrower than any word: a word a line, none cut.
+  Lines = LayoutMarkup(Dc, Markup, 1, FontOf);
+  EXPECT_EQ(Lines.size(), 5u);
+  ::DeleteDC(Dc);
+}
+
+TEST(MessageBoxes, ReadRightToLeftInArabicOnly) {
+  SetRightToLeftReading(false);
+  EXPECT_EQ(MessageBoxType(MB_OK | MB_ICONERROR), static_cast<UINT>(MB_OK | MB_ICONERROR));
+  SetRightToLeftReading(true);
+  EXPECT_EQ(MessageBoxType(MB_OK | MB_ICONERROR), static_cast<UINT>(MB_OK | MB_ICONERROR | MB_RTLREADING | MB_RIGHT));
+
+  SetRightToLeftReading(CurrentLanguage() == L"ar");
+}
+
+TEST(PageLoader, ALoadAskedForDuringALoadRunsOnceAfterIt) {
+  int Depth = 0, MaxDepth = 0, Loads = 0;
+  TPageLoader* Self = nullptr;
+  TPageLoader Loader([&] {
+    ++Loads;
+    MaxDepth = std::max(MaxDepth, ++Depth);
+    if (Loads == 1) {
+      Self->Request();  // a watcher's reload, a click and F5 while the first load runs
+      Self->Request();
+      Self->Request();
+      EXPECT_EQ(Loads, 1) << "not nested";
+    }
+    --Depth;
+  });
+  Self = &Loader;
+  Loader.Request();
+  EXPECT_EQ(Loads, 2);
+  EXPECT_EQ(MaxDepth, 1);
+  EXPECT_FALSE(Loader.Loading());
+
+  TPageLoader Failing([&] { throw std::runtime_error("load failed"); });
+  EXPECT_THROW(Failing.Request(), std::runtime_error);
+  EXPECT_FALSE(Failing.Loading()) << "ready for the next request";
 }
 
 }  // namespace

@@ -50,7 +50,6 @@ class RegistryMonitorTest : public testing::Test {
   void TearDown() override { RemoveTestKey(); }
 
   // Gives a fresh watcher time to arm its notification before the test changes anything.
-  static void LetArm() { ::Sleep(250); }
 
   const std::wstring Key = TestKeyPath;
   const std::wstring Sub = TestKeyPath + L"\\Sub";
@@ -59,7 +58,7 @@ class RegistryMonitorTest : public testing::Test {
 TEST_F(RegistryMonitorTest, AChangeBelowTheKeyCallsBackOnTheMainThread) {
   TCallbacks Callbacks;
   auto Watcher = RegistryMonitor(HKEY_CURRENT_USER, L"\\" + Key, Callbacks.Proc(), true);
-  LetArm();
+  ASSERT_TRUE(Watcher->WaitArmed(5000));
   SetRaw(Sub, L"v", REG_DWORD, "\1\0\0\0", 4);
   ASSERT_TRUE(Callbacks.WaitForCall());
   EXPECT_TRUE(Callbacks.AllOnMain);
@@ -74,7 +73,7 @@ TEST_F(RegistryMonitorTest, AChangeBelowTheKeyCallsBackOnTheMainThread) {
 TEST_F(RegistryMonitorTest, WithoutSubtreeOnlyTheKeyItselfCounts) {
   TCallbacks Callbacks;
   auto Watcher = RegistryMonitor(HKEY_CURRENT_USER, Key, Callbacks.Proc(), false);
-  LetArm();
+  ASSERT_TRUE(Watcher->WaitArmed(5000));
   SetRaw(Sub, L"v", REG_DWORD, "\1\0\0\0", 4);
   Callbacks.Settle();
   EXPECT_EQ(Callbacks.Count, 0);
@@ -92,7 +91,7 @@ TEST_F(RegistryMonitorTest, ChangesDuringACallbackComeAsOneMoreCall) {
     throw std::runtime_error("callback failure");
   };
   auto Watcher = RegistryMonitor(HKEY_CURRENT_USER, Key, Callbacks.Proc(), true);
-  LetArm();
+  ASSERT_TRUE(Watcher->WaitArmed(5000));
   SetRaw(Sub, L"first", REG_DWORD, "\1\0\0\0", 4);
   ASSERT_TRUE(Callbacks.WaitForCall());
   ASSERT_TRUE(Callbacks.WaitForCall());
@@ -103,7 +102,7 @@ TEST_F(RegistryMonitorTest, ChangesDuringACallbackComeAsOneMoreCall) {
 TEST_F(RegistryMonitorTest, StoppingARunningWatcherReturnsAtOnce) {
   TCallbacks Callbacks;
   auto Watcher = RegistryMonitor(HKEY_CURRENT_USER, Key, Callbacks.Proc(), true);
-  LetArm();
+  ASSERT_TRUE(Watcher->WaitArmed(5000));
   EXPECT_FALSE(Watcher->WaitFor(200)) << "a watcher on an existing key keeps running";
   Watcher->Terminate();
   EXPECT_TRUE(Watcher->WaitFor(2000));
@@ -117,7 +116,7 @@ TEST_F(RegistryMonitorTest, StoppingARunningWatcherReturnsAtOnce) {
 TEST_F(RegistryMonitorTest, AWatcherCaughtInAHandOverIsStoppedWithoutItsCallback) {
   TCallbacks Callbacks;
   auto Watcher = RegistryMonitor(HKEY_CURRENT_USER, Key, Callbacks.Proc(), true);
-  LetArm();
+  ASSERT_TRUE(Watcher->WaitArmed(5000));
   SetRaw(Sub, L"v", REG_DWORD, "\1\0\0\0", 4);
   // The main thread takes no messages meanwhile, until the watcher waits inside its hand-over.
   bool Pending = false;
@@ -149,7 +148,7 @@ TEST_F(RegistryMonitorTest, AWatchedKeyThatIsDeletedStillStopsAtOnce) {
   // watcher neither spins nor holds up its owner.
   TCallbacks Callbacks;
   auto Watcher = RegistryMonitor(HKEY_CURRENT_USER, Sub, Callbacks.Proc(), true);
-  LetArm();
+  ASSERT_TRUE(Watcher->WaitArmed(5000));
   ::RegDeleteTreeW(HKEY_CURRENT_USER, Sub.c_str());
   Callbacks.Settle();
   EXPECT_LE(Callbacks.Count, 1);

@@ -1,5 +1,7 @@
 // TReg against the real registry, root-key names, textual paths and the reads on an open key.
 #include "base/registry.h"
+#include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -295,6 +297,51 @@ TEST_F(RegistryTest, DeleteKeyRemovesTheWholeSubtree) {
   TReg::DeleteValue(HKCU, Key, L"gone");
   EXPECT_FALSE(GetRaw(Key, L"gone").Exists);
   EXPECT_TRUE(GetRaw(Key, L"stays").Exists);
+}
+
+// A registry link at Path (under HKCU) pointing at Target (under HKCU); false when the system
+// cannot make one.
+bool MakeLink(const std::wstring& Path, const std::wstring& Target) {
+  TOwnedHandle Token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, Token.put())) return false;
+  BYTE Buffer[256];
+  DWORD Size = 0;
+  if (!::GetTokenInformation(Token.get(), TokenUser, Buffer, sizeof(Buffer), &Size)) return false;
+  wchar_t* Sid = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(Buffer)->User.Sid, &Sid)) return false;
+  const std::wstring Kernel = L"\\Registry\\User\\" + std::wstring(Sid) + L"\\" + Target;
+  ::LocalFree(Sid);
+  TOwnedKey Link;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, Path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, Link.put(), nullptr) != ERROR_SUCCESS)
+    return false;
+  return ::RegSetValueExW(Link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(Kernel.data()),
+                          static_cast<DWORD>(Kernel.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+TEST_F(RegistryTest, DeletingATreeRemovesALinkButNothingItPointsTo) {
+  // Target stands for a key elsewhere (the machine's hive); the tree to delete links to it.
+  const std::wstring Target = Key + L"\\Target";
+  CreateKey(Target + L"\\Inner");
+  SetRaw(Target + L"\\Inner", L"v", REG_SZ, L"x", 4);
+  CreateKey(Key + L"\\Tree\\Plain");
+  ASSERT_TRUE(MakeLink(Key + L"\\Tree\\Link", Target));
+  ASSERT_TRUE(KeyExists(Key + L"\\Tree\\Link\\Inner")) << "the link works";
+
+  TReg::DeleteKey(HKCU, Key, L"Tree");
+  EXPECT_FALSE(KeyExists(Key + L"\\Tree"));
+  EXPECT_TRUE(KeyExists(Target + L"\\Inner")) << "nothing behind the link was deleted";
+  EXPECT_TRUE(GetRaw(Target + L"\\Inner", L"v").Exists);
+
+  // By text, a link (even one whose target is gone) is a key of its own and is removed as such.
+  ASSERT_TRUE(MakeLink(Key + L"\\Dangling", Key + L"\\Nowhere"));
+  ASSERT_TRUE(MakeLink(Key + L"\\ToTarget", Target));
+  TReg::Delete(L"HKEY_CURRENT_USER\\" + Key + L"\\Dangling");
+  TReg::Delete(L"HKEY_CURRENT_USER\\" + Key + L"\\ToTarget");
+  std::vector<std::wstring> Names;
+  TReg::ReadKeyNames(HKCU, Key, Names);
+  EXPECT_EQ(Names, std::vector<std::wstring>{L"Target"});
+  EXPECT_TRUE(KeyExists(Target + L"\\Inner"));
 }
 
 TEST_F(RegistryTest, DeleteByTextRemovesAKeyOrAValue) {

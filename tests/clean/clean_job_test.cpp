@@ -1,12 +1,14 @@
 // The clean job's steps with injected system actions, its worker thread and TCleanRun.
 #include "clean/clean_job.h"
 #include "clean/clean_run.h"
+#include "clean/protection_list.h"
 
 #include "base/sync.h"
 #include "tests/clean/child_process.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 
 namespace nimbrel {
@@ -46,17 +48,18 @@ TEST(MarkProcesses, SparesOwnProtectedAndCriticalProcesses) {
   FileWhite.insert(FileWhite.end(), Rows.Rows.begin(), Rows.Rows.end());
 
   TProcessList List{
-      {10, nullptr, L"C:\\Program Files\\Nimbrel\\Nimbrel.exe", StateListed},  // own process
-      {11, nullptr, L"C:\\Windows\\System32\\svchost.exe", StateListed},       // embedded name row
-      {12, nullptr, L"D:\\Editors\\notepad.exe", StateListed},                 // exception-file name row
-      {13, nullptr, L"System", StateListed},                                   // bare name
-      {14, nullptr, L"C:\\Users\\me\\game.exe", StateListed},
-      {15, nullptr, L"C:\\Vendor\\critical.exe", StateListed},
-      {16, nullptr, L"C:\\Vendor\\unknown.exe", StateListed},
-      {17, nullptr, L"C:\\Users\\me\\game.exe", StateEnded},  // not listed any more: left as it is
+      {10, nullptr, L"C:\\Program Files\\Nimbrel\\Nimbrel.exe", StateListed, nullptr},  // own process
+      {11, nullptr, L"C:\\Windows\\System32\\svchost.exe", StateListed, nullptr},       // embedded name row
+      {12, nullptr, L"D:\\Editors\\notepad.exe", StateListed, nullptr},                 // exception-file name row
+      {13, nullptr, L"System", StateListed, nullptr},                                   // bare name
+      {14, nullptr, L"C:\\Users\\me\\game.exe", StateListed, nullptr},
+      {15, nullptr, L"C:\\Vendor\\critical.exe", StateListed, nullptr},
+      {16, nullptr, L"C:\\Vendor\\unknown.exe", StateListed, nullptr},
+      {17, nullptr, L"C:\\Users\\me\\game.exe", StateEnded, nullptr},  // not listed any more: left as it is
   };
   std::vector<DWORD> Asked;
-  MarkProcesses(List, FileWhite, 10, [&](DWORD Id) -> std::optional<bool> {
+  MarkProcesses(List, FileWhite, 10, [&](const TProcessInfo& Info) -> std::optional<bool> {
+    const DWORD Id = Info.ProcessID;
     Asked.push_back(Id);
     if (Id == 15) return true;
     if (Id == 16) return std::nullopt;
@@ -68,30 +71,37 @@ TEST(MarkProcesses, SparesOwnProtectedAndCriticalProcesses) {
   EXPECT_EQ(Asked, (std::vector<DWORD>{14, 15, 16}));
 }
 
-TEST(EndMarkedProcesses, EndsMarkedEntriesInListOrder) {
-  TProcessList List{{5, nullptr, L"a", StateMarked}, {6, nullptr, L"b", StateListed}, {7, nullptr, L"c", StateEnded},
-                    {8, nullptr, L"d", StateMarked}};
+// Stands for an opened process handle in tests that never use it.
+TSharedProcess Held() { return TSharedProcess(::GetCurrentProcess(), [](HANDLE) {}); }
+
+TEST(EndMarkedProcesses, EndsMarkedEntriesThatHoldTheirProcessInListOrder) {
+  TProcessList List{{5, nullptr, L"a", StateMarked, Held()}, {6, nullptr, L"b", StateListed, Held()},
+                    {7, nullptr, L"c", StateEnded, Held()},  {8, nullptr, L"d", StateMarked, Held()},
+                    {9, nullptr, L"e", StateMarked, nullptr}};  // could not be opened: never ended
   std::vector<DWORD> Ended;
-  EndMarkedProcesses(List, [&](DWORD Id) { Ended.push_back(Id); });
+  EndMarkedProcesses(List, [&](const TProcessInfo& Info) { Ended.push_back(Info.ProcessID); });
   EXPECT_EQ(Ended, (std::vector<DWORD>{5, 8}));
 }
 
-TEST(WaitForMarkedProcesses, AlwaysFourRoundsOfOneSecond) {
+TEST(WaitForMarkedProcesses, FourRoundsOfOneSecondUnlessStopped) {
   // Id 1 is gone at once, id 2 after the second round, id 3 never ends, id 4 is not marked.
-  TProcessList List{{1, nullptr, L"a", StateMarked}, {2, nullptr, L"b", StateMarked}, {3, nullptr, L"c", StateMarked},
-                    {4, nullptr, L"d", StateListed}};
+  TProcessList List{{1, nullptr, L"a", StateMarked, Held()}, {2, nullptr, L"b", StateMarked, Held()},
+                    {3, nullptr, L"c", StateMarked, Held()}, {4, nullptr, L"d", StateListed, Held()},
+                    {5, nullptr, L"e", StateMarked, nullptr}};  // no handle: never asked, stays marked
   std::vector<std::string> Events;
   int Round = 0;
-  WaitForMarkedProcesses(
+  EXPECT_TRUE(WaitForMarkedProcesses(
       List,
       [&](DWORD Milliseconds) {
         ++Round;
         Events.push_back("sleep " + std::to_string(Milliseconds));
+        return true;
       },
-      [&](DWORD Id) {
+      [&](const TProcessInfo& Info) {
+        const DWORD Id = Info.ProcessID;
         Events.push_back("exists " + std::to_string(Id));
         return Id == 3 || (Id == 2 && Round < 2);
-      });
+      }));
   EXPECT_EQ(Events, (std::vector<std::string>{"sleep 1000", "exists 1", "exists 2", "exists 3", "sleep 1000",
                                               "exists 2", "exists 3", "sleep 1000", "exists 3", "sleep 1000",
                                               "exists 3"}));
@@ -99,11 +109,36 @@ TEST(WaitForMarkedProcesses, AlwaysFourRoundsOfOneSecond) {
   EXPECT_EQ(List[1].State, StateEnded);
   EXPECT_EQ(List[2].State, StateMarked);
   EXPECT_EQ(List[3].State, StateListed);
+  EXPECT_EQ(List[4].State, StateMarked);
 
   TProcessList Nothing;
   int Sleeps = 0;
-  WaitForMarkedProcesses(Nothing, [&](DWORD) { ++Sleeps; }, [](DWORD) { return true; });
+  EXPECT_TRUE(WaitForMarkedProcesses(Nothing, [&](DWORD) { return ++Sleeps > 0; }, [](const TProcessInfo&) { return true; }));
   EXPECT_EQ(Sleeps, 4);
+
+  // A stop during the second wait ends the rounds at once: nothing more is asked or changed.
+  TProcessList Stopped{{1, nullptr, L"a", StateMarked, Held()}, {2, nullptr, L"b", StateMarked, Held()}};
+  int Waits = 0;
+  std::vector<DWORD> Asked;
+  EXPECT_FALSE(WaitForMarkedProcesses(Stopped, [&](DWORD) { return ++Waits < 2; },
+                                      [&](const TProcessInfo& Info) {
+                                        Asked.push_back(Info.ProcessID);
+                                        return Info.ProcessID == 2;
+                                      }));
+  EXPECT_EQ(Waits, 2);
+  EXPECT_EQ(Asked, (std::vector<DWORD>{1, 2}));
+  EXPECT_EQ(Stopped[0].State, StateEnded);
+  EXPECT_EQ(Stopped[1].State, StateMarked);
+}
+
+TEST(WaitUnlessStopped, WaitsOrGivesWayToTheStopSignal) {
+  TOwnedHandle Stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  EXPECT_TRUE(WaitUnlessStopped(Stop.get(), 10));
+  EXPECT_TRUE(WaitUnlessStopped(nullptr, 0));
+  ::SetEvent(Stop.get());
+  const ULONGLONG Start = ::GetTickCount64();
+  EXPECT_FALSE(WaitUnlessStopped(Stop.get(), 60000));
+  EXPECT_LT(::GetTickCount64() - Start, 1000u);
 }
 
 // Serves hand-overs until Done answers true or Milliseconds have passed.
@@ -133,7 +168,7 @@ TEST(CleanJob, HandsTheKeyToTheMainThreadAndWorksOnItsCopy) {
       [&](TCleanJobData& Worked) {
         ::Sleep(100);
         Seen = Worked.FileWhite;
-        Worked.Processes->push_back({1, nullptr, L"x", StateListed});
+        Worked.Processes->push_back({1, nullptr, L"x", StateListed, nullptr});
         return std::wstring(L"KEY-1");
       });
   ASSERT_NE(Job, nullptr);
@@ -209,7 +244,7 @@ TEST_F(TRunFixture, StartsOnceWithBothFilesAppended) {
   // Nor after it has finished: one clean per run.
   EXPECT_EQ(Run.Start(FileWhite, Processes, Finish()).Status, TCleanStartStatus::NotIdle);
   EXPECT_EQ(FileWhite, Expected);
-  Run.WaitForWorker();
+  Run.StopWorker();
   EXPECT_EQ(StepRuns, 1);
 }
 
@@ -252,13 +287,13 @@ TEST_F(TRunFixture, RowsMergedDuringACleanReachTheWindowListOnly) {
   EXPECT_EQ(FileWhite, (TStringList{L"embedded.exe*", L"server.exe*"}));
 }
 
-TEST_F(TRunFixture, WindowGoingAwayWaitsForTheWorkerWithoutFinishing) {
+TEST_F(TRunFixture, WindowGoingAwayStopsTheWorkerWithoutFinishing) {
   bool StepsDone = false;
   std::weak_ptr<TProcessList> Table;
   {
     TCleanRun Run({}, [&](TCleanJobData& Data) {
       ::Sleep(300);
-      Data.Processes->push_back({1, nullptr, L"x", StateListed});  // still alive for the worker
+      Data.Processes->push_back({1, nullptr, L"x", StateListed, nullptr});  // still alive for the worker
       StepsDone = true;
       return std::wstring(L"K");
     });
@@ -269,6 +304,38 @@ TEST_F(TRunFixture, WindowGoingAwayWaitsForTheWorkerWithoutFinishing) {
   EXPECT_TRUE(StepsDone);
   EXPECT_FALSE(FinishedKey);
   EXPECT_TRUE(Table.expired());
+}
+
+TEST_F(TRunFixture, AWorkerThatDoesNotGiveWayEndsTheProgramAfterOneSecond) {
+  TOwnedHandle Release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> StopSeen{false};
+  std::atomic<bool> WorkerDone{false};
+  int Ends = 0;
+  ULONGLONG StoppedAfter = 0;
+  {
+    TCleanRun Run(
+        {},
+        [&](TCleanJobData& Data) {
+          ::WaitForSingleObject(Data.Stop, INFINITE);
+          StopSeen = true;
+          ::WaitForSingleObject(Release.get(), INFINITE);  // a step that would still block
+          WorkerDone = true;
+          return std::wstring(L"K");
+        },
+        [&] { ++Ends; });
+    ASSERT_EQ(Run.Start(FileWhite, nullptr, Finish()).Status, TCleanStartStatus::Started);
+    const ULONGLONG Start = ::GetTickCount64();
+    Run.StopWorker();
+    StoppedAfter = ::GetTickCount64() - Start;
+    EXPECT_EQ(Ends, 1) << "the program ends while the step still blocks";
+    EXPECT_TRUE(StopSeen) << "the stop signal reached the step";
+    EXPECT_FALSE(WorkerDone);
+  }
+  EXPECT_GE(StoppedAfter, 900u) << "the worker had its second to give way";
+  ::SetEvent(Release.get());
+  ASSERT_TRUE(ServeUntil([&] { return WorkerDone.load(); }, 10000));
+  ::Sleep(100);
+  EXPECT_FALSE(FinishedKey) << "no finishing step after a stop";
 }
 
 TEST_F(TRunFixture, FinishMayDestroyTheRun) {

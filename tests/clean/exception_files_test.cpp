@@ -30,6 +30,17 @@ TEST(DecodeListFile, ByteOrderMarksAndAnsi) {
       {"\xEF\xBB\xBF", 1252, L""},
       {"", 1252, L""},
       {"\xEF\xBB\xBF" "bad\xFF", 1252, L"bad\xFFFD"},
+      // No mark: well-formed UTF-8 with a non-ASCII byte is UTF-8 (Notepad's default since 1903)...
+      {"\xED\x95\x9C\xEA\xB8\x80.exe*", 949, L"한글.exe*"},
+      {"C:\\\xEB\x82\xB4 \xED\x94\x84\xEB\xA1\x9C\xEA\xB7\xB8\xEB\x9E\xA8\\", 949, L"C:\\내 프로그램\\"},
+      {"caf\xC3\xA9.exe*", 1252, L"café.exe*"},
+      // ...anything else stays in the code page: a real code-page-949 text, a stray byte, an
+      // overlong form, a surrogate, a sequence cut at the end.
+      {"\xC7\xD1\xB1\xDB\xC7\xD1.exe*", 949, L"한글한.exe*"},
+      {"caf\xC3\xA9 \xE9", 1252, L"cafÃ© é"},
+      {"\xC0\xAF", 1252, L"À¯"},
+      {"\xED\xA0\x80", 1252, L"í\u00A0\u20AC"},
+      {"ab\xC3", 1252, L"abÃ"},
   };
   for (const auto& Case : Cases)
     EXPECT_EQ(DecodeListFile(Case.Bytes, Case.CodePage), Case.Text) << testing::PrintToString(Case.Bytes);
@@ -48,6 +59,20 @@ TEST(ExceptionFile, LinesUnchangedWithAnyLineBreak) {
 
   ASSERT_TRUE(WriteFileBytes(FileName, ""));
   EXPECT_TRUE(ReadExceptionFile(FileName).Rows.empty());
+}
+
+TEST(ExceptionFile, KoreanRowsSavedAsUtf8WithoutAMarkProtectTheirPrograms) {
+  TTempFolder Folder;
+  const std::wstring FileName = Folder.File(L"NoClean.txt");
+  // "메모장.exe*" and "C:\내 도구\" as Notepad saves them by default.
+  ASSERT_TRUE(WriteFileBytes(FileName, "\xEB\xA9\x94\xEB\xAA\xA8\xEC\x9E\xA5.exe*\r\n"
+                                       "C:\\\xEB\x82\xB4 \xEB\x8F\x84\xEA\xB5\xAC\\\r\n"));
+  const TExceptionRows Rows = ReadExceptionFile(FileName);
+  ASSERT_FALSE(Rows.Error);
+  EXPECT_EQ(Rows.Rows, (TStringList{L"메모장.exe*", L"C:\\내 도구\\"}));
+  EXPECT_TRUE(MatchesList(Rows.Rows, L"D:\\Apps\\메모장.exe", true));
+  EXPECT_TRUE(MatchesList(Rows.Rows, L"C:\\내 도구\\편집기.exe", true));
+  EXPECT_FALSE(MatchesList(Rows.Rows, L"C:\\Other\\편집기.exe", true));
 }
 
 TEST(ExceptionFile, MissingFilesAndFoldersAreSkipped) {

@@ -40,11 +40,41 @@ TEST(AppendProcesses, AProcessEndingAfterTheSnapshotKeepsItsSnapshotName) {
     ::Sleep(50);
 
   TProcessList List;
-  AppendProcesses(List, *Snapshot, {GetProcessFileName, FindProcessWindow});
+  AppendProcesses(List, *Snapshot, {OpenProcessShared, ProcessFileName, FindProcessWindow});
   const auto Found = std::find_if(List.begin(), List.end(), [&](const TProcessInfo& Info) { return Info.ProcessID == Child.Id(); });
   ASSERT_NE(Found, List.end());
   EXPECT_EQ(Found->FileName, L"short_lived.exe");
   EXPECT_EQ(Found->Handle, nullptr);
+  EXPECT_EQ(Found->Process, nullptr);
+}
+
+// Windows may hand a gone process's id to a new one between the collection and the ending pass.
+// The table holds the processes themselves: the one now owning the id is never touched.
+TEST(CleanSteps, AnIdHandedToAnotherProcessEndsNothingAndTheGoneOneCountsAsEnded) {
+  TTempFolder Folder;
+  TChildProcess Gone(Folder, L"gone.exe");
+  TChildProcess Newcomer(Folder, L"newcomer.exe");
+  ASSERT_TRUE(Gone.Started());
+  ASSERT_TRUE(Newcomer.Started());
+  TProcessList All;
+  CollectProcesses(All);
+  TProcessList List;
+  for (auto& Info : All)
+    if (Info.ProcessID == Gone.Id()) List.push_back(Info);
+  ASSERT_EQ(List.size(), 1u);
+  ASSERT_TRUE(List[0].Process);
+  EndProcess(Gone.Id());  // it exits by itself
+  ASSERT_TRUE(Gone.WaitEnded(5000));
+  List[0].ProcessID = Newcomer.Id();  // ...and its id now names the newcomer
+
+  MarkProcesses(List, {}, ::GetCurrentProcessId(), [](const TProcessInfo&) { return std::optional<bool>(false); });
+  ASSERT_EQ(List[0].State, StateMarked);
+  EndMarkedProcesses(List, [](const TProcessInfo& Info) { EndProcessHandle(Info.Process.get()); });
+  WaitForMarkedProcesses(List, [](DWORD) { return true; },
+                         [](const TProcessInfo& Info) { return ProcessRunning(Info.Process.get()); });
+  EXPECT_EQ(List[0].State, StateEnded) << "the process it held has exited";
+  ::Sleep(500);
+  EXPECT_TRUE(Newcomer.Running()) << "the id's new owner was not ended";
 }
 
 // The marking, ending and waiting passes on a table of the test's own processes.
@@ -65,10 +95,18 @@ TEST(CleanSteps, EndsMarkedHelpersAndReportsTheirStates) {
   ASSERT_EQ(List.size(), 4u);
 
   const TStringList FileWhite{L"KEEP_BY_NAME.exe*", Folder.File(L"keep_by_path.exe")};
-  MarkProcesses(List, FileWhite, ::GetCurrentProcessId(), IsCriticalProcess);
-  EndMarkedProcesses(List, EndProcess);
+  for (const auto& Info : List) EXPECT_TRUE(Info.Process) << "every helper is held by its handle";
+  MarkProcesses(List, FileWhite, ::GetCurrentProcessId(),
+                [](const TProcessInfo& Info) { return IsCriticalProcessHandle(Info.Process.get()); });
+  EndMarkedProcesses(List, [](const TProcessInfo& Info) { EndProcessHandle(Info.Process.get()); });
   std::vector<DWORD> Sleeps;
-  WaitForMarkedProcesses(List, [&](DWORD Milliseconds) { Sleeps.push_back(Milliseconds); ::Sleep(Milliseconds); }, ProcessExists);
+  WaitForMarkedProcesses(
+      List,
+      [&](DWORD Milliseconds) {
+        Sleeps.push_back(Milliseconds);
+        return WaitUnlessStopped(nullptr, Milliseconds);
+      },
+      [](const TProcessInfo& Info) { return ProcessRunning(Info.Process.get()); });
   EXPECT_EQ(Sleeps, (std::vector<DWORD>(4, 1000)));
 
   for (const auto& Info : List) {

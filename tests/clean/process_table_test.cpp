@@ -55,6 +55,11 @@ TEST(CollectProcesses, ListsRunningProcessesWithPathsAndWindows) {
   EXPECT_EQ(Owner, Windowed.Id());
   EXPECT_EQ(::GetParent(WithWindow->Handle), nullptr);
 
+  EXPECT_EQ(::GetWindow(WithWindow->Handle, GW_OWNER), nullptr);
+  ASSERT_TRUE(WithWindow->Process);
+  EXPECT_EQ(::GetProcessId(WithWindow->Process.get()), Windowed.Id());
+  EXPECT_TRUE(ProcessRunning(WithWindow->Process.get()));
+
   const TProcessInfo* WithoutWindow = Find(List, Plain.Id());
   ASSERT_NE(WithoutWindow, nullptr);
   EXPECT_EQ(WithoutWindow->Handle, nullptr);
@@ -69,9 +74,16 @@ TEST(CollectProcesses, ListsRunningProcessesWithPathsAndWindows) {
 TEST(AppendProcesses, SkipsIdZeroAndFallsBackToTheSnapshotName) {
   const std::vector<TSnapshotEntry> Snapshot{{0, L"[System Process]"}, {4, L"System"}, {200, L"app.exe"}, {201, L"gone.exe"}};
   TProcessLookups Lookups;
-  Lookups.FileName = [](DWORD Id) { return Id == 200 ? std::wstring(L"C:\\Apps\\app.exe") : std::wstring(); };
+  // 4 and 200 can be opened (the handle stands for the process), 201 is gone.
+  Lookups.Open = [](DWORD Id) -> TSharedProcess {
+    if (Id == 201) return nullptr;
+    return TSharedProcess(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(Id)), [](HANDLE) {});
+  };
+  Lookups.FileName = [](HANDLE Process) {
+    return Process == reinterpret_cast<HANDLE>(200) ? std::wstring(L"C:\\Apps\\app.exe") : std::wstring();
+  };
   Lookups.Window = [](DWORD Id) { return Id == 200 ? reinterpret_cast<HWND>(0x1234) : nullptr; };
-  TProcessList List{{7, nullptr, L"earlier", StateMarked}};
+  TProcessList List{{7, nullptr, L"earlier", StateMarked, nullptr}};
   AppendProcesses(List, Snapshot, Lookups);
   ASSERT_EQ(List.size(), 4u);
   EXPECT_EQ(List[0].FileName, L"earlier");
@@ -80,6 +92,8 @@ TEST(AppendProcesses, SkipsIdZeroAndFallsBackToTheSnapshotName) {
   EXPECT_EQ(List[2].FileName, L"C:\\Apps\\app.exe");
   EXPECT_EQ(List[2].Handle, reinterpret_cast<HWND>(0x1234));
   EXPECT_EQ(List[3].FileName, L"gone.exe");
+  EXPECT_EQ(List[2].Process.get(), reinterpret_cast<HANDLE>(200));
+  EXPECT_EQ(List[3].Process, nullptr);
   for (size_t I = 1; I < List.size(); ++I) EXPECT_EQ(List[I].State, StateListed);
 }
 

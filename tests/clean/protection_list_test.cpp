@@ -88,6 +88,36 @@ TEST(SplitLines, AnyLineBreakBlankLinesKept) {
   for (const auto& Case : Cases) EXPECT_EQ(SplitLines(Case.Text), Case.Lines) << testing::PrintToString(std::wstring(Case.Text));
 }
 
+TEST(MergeListFromJson, DeepAnswersAddNothingAndNeverOverflowTheStack) {
+  auto Nested = [](size_t Depth, char Open, char Close, const std::string& Inner) {
+    std::string Text;
+    for (size_t I = 0; I < Depth; ++I) Text += Open == '{' ? std::string("{\"a\":") : std::string(1, Open);
+    Text += Inner;
+    Text += std::string(Depth, Close);
+    return Text;
+  };
+  // 20,000 levels parse (the parser does not recurse) but could not be written back as text.
+  const std::string DeepArray = R"({"file_white": ["ok.exe*", )" + Nested(20000, '[', ']', "1") + "]}";
+  const std::string DeepObject = R"({"file_white": ["ok.exe*", )" + Nested(20000, '{', '}', "1") + "]}";
+  for (const std::string& Text : {DeepArray, DeepObject}) {
+    const nlohmann::json Parsed = nlohmann::json::parse(Text);
+    TStringList List;
+    MergeListFromJson(List, Parsed, "file_white");
+    EXPECT_EQ(List, TStringList{L"ok.exe*"});
+    EXPECT_TRUE(ParseServiceAnswer(Text).is_discarded()) << "deeper than the limit counts as not JSON";
+  }
+  // At the limit an element still counts, one level more does not.
+  TStringList List;
+  const nlohmann::json AtLimit = nlohmann::json::parse(R"({"m": [)" + Nested(MaxJsonDepth, '[', ']', "1") + "]}");
+  MergeListFromJson(List, AtLimit, "m");
+  EXPECT_EQ(List.size(), 1u);
+  const nlohmann::json Over = nlohmann::json::parse(R"({"m": [)" + Nested(MaxJsonDepth + 1, '[', ']', "1") + "]}");
+  MergeListFromJson(List, Over, "m");
+  EXPECT_EQ(List.size(), 1u);
+  EXPECT_FALSE(ParseServiceAnswer(R"({"file_white": ["a*"]})").is_discarded());
+  EXPECT_TRUE(ParseServiceAnswer("<html>error</html>").is_discarded());
+}
+
 TEST(MergeListFromJson, AppendsArrayElementsOnce) {
   TStringList List{L"svchost.exe*"};
   const auto Answer = nlohmann::json::parse(R"({

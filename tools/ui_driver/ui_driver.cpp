@@ -11,6 +11,8 @@
 //   ui_driver sleep MS           let the program paint
 //   ui_driver capture FILE.bmp   the window, frame included, as it is on the screen
 //   ui_driver close              close the window
+//   ui_driver capture-dialog FILE.bmp   the first visible dialog (class #32770) of any program
+//   ui_driver close-dialog       answer that dialog with Cancel
 // Several commands can follow each other in one call.
 #include <windows.h>
 
@@ -29,6 +31,14 @@ using namespace nimbrel;
 constexpr wchar_t MainClass[] = L"TFrmNimbrel";
 
 HWND FindMain() { return ::FindWindowW(MainClass, nullptr); }
+
+HWND FindDialog() {
+  for (HWND Window = ::FindWindowW(L"#32770", nullptr); Window != nullptr;
+       Window = ::FindWindowExW(nullptr, Window, L"#32770", nullptr)) {
+    if (::IsWindowVisible(Window)) return Window;
+  }
+  return nullptr;
+}
 
 HWND FindControl(HWND Main, WORD Id) {
   struct TSearch {
@@ -141,6 +151,16 @@ int wmain(int Argc, wchar_t** Argv) {
         std::fwprintf(stderr, L"ui_driver: capture failed\n");
         return 1;
       }
+    } else if (Command == L"capture-dialog") {
+      const std::wstring File = Next();
+      HWND Dialog = nullptr;
+      for (int Try = 0; Try < 200 && (Dialog = FindDialog()) == nullptr; ++Try) ::Sleep(100);
+      if (Dialog == nullptr || !Capture(Dialog, File.c_str())) {
+        std::fwprintf(stderr, L"ui_driver: no dialog to capture\n");
+        return 1;
+      }
+    } else if (Command == L"close-dialog") {
+      if (HWND Dialog = FindDialog()) ::PostMessageW(Dialog, WM_COMMAND, IDCANCEL, 0);
     } else if (Command == L"close") {
       if (HWND Main = FindMain()) ::PostMessageW(Main, WM_CLOSE, 0, 0);
     } else {

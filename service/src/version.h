@@ -1,0 +1,16 @@
+// The program's four-part version text ("1.0.0.0"), as sent in the "User-Version" header.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+namespace nimbrel::service {
+
+using TVersion = std::array<unsigned, 4>;
+
+// Parses one to four dot-separated decimal numbers of at most five digits each (missing parts are 0);
+// empty for anything else, blanks included.
+std::optional<TVersion> ParseVersion(std::string_view Text);
+
+}  // namespace nimbrel::service

@@ -1,0 +1,162 @@
+// nimbrel-service as its own process: start-up, refusing a bad configuration, SIGTERM, and a
+// new process taking the same port at once.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "helpers.h"
+
+extern char** environ;
+
+namespace nimbrel::service {
+namespace {
+
+using testing::TTempDir;
+using Clock = std::chrono::steady_clock;
+
+const std::filesystem::path Source = NIMBREL_SERVICE_SOURCE;
+
+// One service process with its standard output and error on pipes; killed if the test leaves it running.
+class TServiceProcess {
+ public:
+  explicit TServiceProcess(const std::vector<std::string>& Arguments) {
+    int Out[2], Err[2];
+    if (::pipe(Out) != 0 || ::pipe(Err) != 0) return;
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_adddup2(&Actions, Out[1], 1);
+    posix_spawn_file_actions_adddup2(&Actions, Err[1], 2);
+    posix_spawn_file_actions_addclose(&Actions, Out[0]);
+    posix_spawn_file_actions_addclose(&Actions, Err[0]);
+    std::vector<std::string> All{NIMBREL_SERVICE_BINARY};
+    All.insert(All.end(), Arguments.begin(), Arguments.end());
+    std::vector<char*> Argv;
+    for (auto& Argument : All) Argv.push_back(Argument.data());
+    Argv.push_back(nullptr);
+    if (posix_spawn(&FPid, Argv[0], &Actions, nullptr, Argv.data(), environ) != 0) FPid = -1;
+    posix_spawn_file_actions_destroy(&Actions);
+    ::close(Out[1]);
+    ::close(Err[1]);
+    FOut = Out[0];
+    FErr = Err[0];
+  }
+  ~TServiceProcess() {
+    if (FPid > 0 && !FExited) {
+      ::kill(FPid, SIGKILL);
+      ::waitpid(FPid, nullptr, 0);
+    }
+    if (FOut >= 0) ::close(FOut);
+    if (FErr >= 0) ::close(FErr);
+  }
+
+  // The port from the "listening on" line; -1 when the process ends or says nothing within 5 s.
+  int Port() {
+    std::string Line;
+    const auto Deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < Deadline && Line.find('\n') == std::string::npos) {
+      pollfd Poll{FOut, POLLIN, 0};
+      if (::poll(&Poll, 1, 100) <= 0) continue;
+      char Buffer[256];
+      const ssize_t Got = ::read(FOut, Buffer, sizeof Buffer);
+      if (Got <= 0) return -1;
+      Line.append(Buffer, static_cast<size_t>(Got));
+    }
+    const size_t Colon = Line.rfind(':');
+    return Colon == std::string::npos ? -1 : std::atoi(Line.c_str() + Colon + 1);
+  }
+
+  void Signal(int Number) { ::kill(FPid, Number); }
+
+  // The exit code when the process exits within Timeout; -1 when it does not (or is killed by a signal).
+  int Wait(std::chrono::milliseconds Timeout) {
+    const auto Deadline = Clock::now() + Timeout;
+    while (Clock::now() < Deadline) {
+      int Status = 0;
+      if (::waitpid(FPid, &Status, WNOHANG) == FPid) {
+        FExited = true;
+        return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+  std::string Errors() {
+    std::string Text;
+    char Buffer[256];
+    pollfd Poll{FErr, POLLIN, 0};
+    while (::poll(&Poll, 1, 0) > 0) {
+      const ssize_t Got = ::read(FErr, Buffer, sizeof Buffer);
+      if (Got <= 0) break;
+      Text.append(Buffer, static_cast<size_t>(Got));
+    }
+    return Text;
+  }
+
+ private:
+  pid_t FPid = -1;
+  int FOut = -1, FErr = -1;
+  bool FExited = false;
+};
+
+TEST(Process, SigtermStopsTheServiceAndANewOneTakesThePortAtOnce) {
+  TTempDir Folder;
+  const auto Database = Folder.Path() / "new.sqlite";
+  const std::vector<std::string> Common{"--config", (Source / "config.example.json").string(), "--database",
+                                        Database.string()};
+  int Port = -1;
+  {
+    std::vector<std::string> Arguments = Common;
+    Arguments.insert(Arguments.end(), {"--port", "0"});
+    TServiceProcess First(Arguments);
+    Port = First.Port();
+    ASSERT_GT(Port, 0) << First.Errors();
+    EXPECT_TRUE(std::filesystem::exists(Database));
+    // A kept-alive connection that has just been served must not hold the stop up.
+    httplib::Client Client("127.0.0.1", Port);
+    Client.set_keep_alive(true);
+    const auto Answer = Client.Get("/api.init.php", {{"User-Version", "0.1.0.0"}});
+    ASSERT_TRUE(Answer);
+    EXPECT_EQ(Answer->status, 200);
+    const auto Started = Clock::now();
+    First.Signal(SIGTERM);
+    EXPECT_EQ(First.Wait(std::chrono::seconds(10)), 0) << First.Errors();
+    EXPECT_LT(Clock::now() - Started, std::chrono::seconds(3));
+  }
+  std::vector<std::string> Arguments = Common;
+  Arguments.insert(Arguments.end(), {"--port", std::to_string(Port)});
+  TServiceProcess Second(Arguments);
+  EXPECT_EQ(Second.Port(), Port) << Second.Errors();
+  httplib::Client Client("127.0.0.1", Port);
+  const auto Home = Client.Get("/nimbrel");
+  ASSERT_TRUE(Home);
+  EXPECT_EQ(Home->status, 200);
+  Second.Signal(SIGINT);
+  EXPECT_EQ(Second.Wait(std::chrono::seconds(10)), 0);
+}
+
+TEST(Process, ABadConfigurationStopsTheStart) {
+  TTempDir Folder;
+  const auto Config = Folder.Path() / "config.json";
+  std::ofstream(Config) << R"({"latest_version":"1.0.0.0","notices":{"en":{"text":"closing } brace"}}})";
+  TServiceProcess Service({"--config", Config.string(), "--port", "0", "--database",
+                           (Folder.Path() / "db.sqlite").string()});
+  EXPECT_EQ(Service.Wait(std::chrono::seconds(5)), 2);
+  EXPECT_NE(Service.Errors().find("}"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(Folder.Path() / "db.sqlite"));
+
+  TServiceProcess NoConfig({"--port", "0"});
+  EXPECT_EQ(NoConfig.Wait(std::chrono::seconds(5)), 2);
+  EXPECT_NE(NoConfig.Errors().find("--config"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace nimbrel::service

@@ -1,0 +1,136 @@
+// Checking uploaded reports: a table of bodies the service must take and bodies it must refuse.
+#include <gtest/gtest.h>
+
+#include "helpers.h"
+#include "report.h"
+
+namespace nimbrel::service {
+namespace {
+
+using testing::MemoryObject;
+using testing::ReportBody;
+
+const std::string Clean = R"({"cate":"clean","file":"%SystemRoot%\\System32\\notepad.exe","state":"-1"})";
+const std::string Start = R"({"cate":"start","item":"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive","from":"HKCU"})";
+const std::string Install = R"({"cate":"install","displayname":"\uc6b0\ub9ac\uc740\ud589 \ubcf4\uc548","publisher":"Bank"})";
+
+struct TBodyCase {
+  const char* Name;
+  std::string Body;
+  bool Taken;
+};
+
+class ReportCheckTest : public ::testing::TestWithParam<TBodyCase> {};
+
+TEST_P(ReportCheckTest, TakesOrRefuses) {
+  const TReportCheck Check = CheckReport(GetParam().Body);
+  EXPECT_EQ(Check.Report.has_value(), GetParam().Taken) << Check.Error;
+  EXPECT_EQ(Check.Error.empty(), GetParam().Taken);
+}
+
+// One memory object followed by Count clean objects, each with a few keys beyond the known ones.
+std::string ManyObjects(size_t Count) {
+  std::string Body = "[" + MemoryObject;
+  for (size_t I = 0; I < Count; ++I) Body += R"(,{"cate":"clean","file":"a.exe","state":"1","x":"1","y":"2"})";
+  return Body + "]";
+}
+
+// A memory object with Count extra keys, all different.
+std::string ManyKeys(size_t Count) {
+  std::string Body = R"([{"cate":"memory","old":"1","new":"2","tot":"3")";
+  for (size_t I = 0; I < Count; ++I) Body += ",\"k" + std::to_string(I) + "\":\"\"";
+  return Body + "}]";
+}
+
+std::string Big(size_t Bytes) {
+  // One clean object whose file name pads the body to exactly Bytes.
+  const std::string Head = "[" + MemoryObject + R"(,{"cate":"clean","file":")";
+  const std::string Tail = R"(","state":"1"}])";
+  return Head + std::string(Bytes - Head.size() - Tail.size(), 'a') + Tail;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, ReportCheckTest,
+    ::testing::Values(
+        TBodyCase{"MemoryOnly", ReportBody({MemoryObject}), true},
+        TBodyCase{"AllKinds", ReportBody({MemoryObject, Clean, Clean, Start, Install, Install}), true},
+        TBodyCase{"SkipsStartup", ReportBody({MemoryObject, Clean, Install}), true},
+        TBodyCase{"UnknownFiguresAreMinusOne", ReportBody({R"({"cate":"memory","old":"-1","new":"-1","tot":"-1"})"}), true},
+        TBodyCase{"ExtraKeysIgnored",
+                  ReportBody({R"({"cate":"memory","old":"1","new":"2","tot":"3","swap":"9"})",
+                              R"({"cate":"clean","file":"a.exe","state":"1","pid":"42"})"}),
+                  true},
+        TBodyCase{"KeysInAnyOrderAndBlanks", "[ {\"tot\":\"3\", \"new\":\"2\", \"old\":\"1\", \"cate\":\"memory\"} ]", true},
+        TBodyCase{"UnicodeEscapesAndUtf8", ReportBody({MemoryObject, R"({"cate":"clean","file":"C:\\게임\\\ud83d\ude00.exe","state":"-2"})"}), true},
+        TBodyCase{"ExactlyFourMiB", Big(MaxReportBytes), true},
+        TBodyCase{"SixtyThousandObjects", ManyObjects(60000), true},
+        TBodyCase{"TwoHundredThousandKeysInOneObject", ManyKeys(200000), true},
+
+        TBodyCase{"Empty", "", false},
+        TBodyCase{"EmptyArray", "[]", false},
+        TBodyCase{"NotJson", "pk=1", false},
+        TBodyCase{"TrailingText", ReportBody({MemoryObject}) + "x", false},
+        TBodyCase{"TopLevelObject", MemoryObject, false},
+        TBodyCase{"NoMemoryObject", ReportBody({Clean}), false},
+        TBodyCase{"MemoryNotFirst", ReportBody({Clean, MemoryObject}), false},
+        TBodyCase{"SecondMemoryObject", ReportBody({MemoryObject, Clean, MemoryObject}), false},
+        TBodyCase{"StartBeforeClean", ReportBody({MemoryObject, Start, Clean}), false},
+        TBodyCase{"InstallBeforeStart", ReportBody({MemoryObject, Install, Start}), false},
+        TBodyCase{"UnknownKind", ReportBody({MemoryObject, R"({"cate":"disk","file":"x"})"}), false},
+        TBodyCase{"NoCate", ReportBody({MemoryObject, R"({"file":"x","state":"1"})"}), false},
+        TBodyCase{"MemoryWithoutTot", ReportBody({R"({"cate":"memory","old":"1","new":"2"})"}), false},
+        TBodyCase{"CleanWithoutState", ReportBody({MemoryObject, R"({"cate":"clean","file":"a.exe"})"}), false},
+        TBodyCase{"StartWithoutFrom", ReportBody({MemoryObject, R"({"cate":"start","item":"x"})"}), false},
+        TBodyCase{"InstallWithoutPublisher", ReportBody({MemoryObject, R"({"cate":"install","displayname":"x"})"}), false},
+        TBodyCase{"NumberValue", ReportBody({R"({"cate":"memory","old":1,"new":"2","tot":"3"})"}), false},
+        TBodyCase{"NullValue", ReportBody({MemoryObject, R"({"cate":"clean","file":null,"state":"1"})"}), false},
+        TBodyCase{"BooleanValue", ReportBody({MemoryObject, R"({"cate":"start","item":"x","from":true})"}), false},
+        TBodyCase{"NestedObject", ReportBody({MemoryObject, R"({"cate":"clean","file":{"a":"b"},"state":"1"})"}), false},
+        TBodyCase{"NestedArray", ReportBody({MemoryObject, R"({"cate":"clean","file":["a"],"state":"1"})"}), false},
+        TBodyCase{"ArrayInArray", "[" + MemoryObject + ",[]]", false},
+        TBodyCase{"StringInArray", "[" + MemoryObject + ",\"x\"]", false},
+        TBodyCase{"DeepNesting", std::string(100000, '[') + std::string(100000, ']'), false},
+        TBodyCase{"FigureNotANumber", ReportBody({R"({"cate":"memory","old":"lots","new":"2","tot":"3"})"}), false},
+        TBodyCase{"StateOutOfRange", ReportBody({MemoryObject, R"({"cate":"clean","file":"a.exe","state":"2"})"}), false},
+        TBodyCase{"RepeatedKey", ReportBody({MemoryObject, R"({"cate":"clean","file":"a","file":"b","state":"1"})"}), false},
+        TBodyCase{"InvalidUtf8InValue", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"a\xC3(\",\"state\":\"1\"}"}), false},
+        TBodyCase{"OverlongUtf8", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"\xC0\xAF\",\"state\":\"1\"}"}), false},
+        TBodyCase{"LoneSurrogateEscape", ReportBody({MemoryObject, R"({"cate":"clean","file":"\ud800","state":"1"})"}), false},
+        TBodyCase{"OneByteOverFourMiB", Big(MaxReportBytes + 1), false}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(ReportCheck, ReadsEveryFigureAndRow) {
+  const TReportCheck Check = CheckReport(ReportBody({MemoryObject, Clean, R"({"cate":"clean","file":"System","state":"1"})",
+                                                    R"({"cate":"clean","file":"x.exe","state":"-2"})", Start, Install}));
+  ASSERT_TRUE(Check.Report) << Check.Error;
+  const TReport& Report = *Check.Report;
+  EXPECT_EQ(Report.Memory.Before, 1073741824);
+  EXPECT_EQ(Report.Memory.After, 2147483648);
+  EXPECT_EQ(Report.Memory.Total, 8589934592);
+  ASSERT_EQ(Report.Processes.size(), 3u);
+  EXPECT_EQ(Report.Processes[0].File, "%SystemRoot%\\System32\\notepad.exe");
+  EXPECT_EQ(Report.Processes[0].State, TProcessState::Ended);
+  EXPECT_EQ(Report.Processes[1].State, TProcessState::LeftAlone);
+  EXPECT_EQ(Report.Processes[2].State, TProcessState::StillRunning);
+  ASSERT_EQ(Report.Startup.size(), 1u);
+  EXPECT_EQ(Report.Startup[0].From, "HKCU");
+  ASSERT_EQ(Report.Installed.size(), 1u);
+  EXPECT_EQ(Report.Installed[0].DisplayName, "우리은행 보안");
+}
+
+TEST(ReportCheck, StoredTextReadsBackWithoutTheIgnoredKeys) {
+  const auto Report = CheckReport(ReportBody({R"({"cate":"memory","old":"-1","new":"5","tot":"9","x":"y"})",
+                                              R"({"cate":"clean","file":"<script>\"'&","state":"-2"})", Start, Install}))
+                          .Report;
+  ASSERT_TRUE(Report);
+  const std::string Stored = StoredReportText(*Report);
+  EXPECT_EQ(Stored.find("\"x\""), std::string::npos);
+  const auto Back = ReadStoredReport(Stored);
+  ASSERT_TRUE(Back);
+  EXPECT_EQ(StoredReportText(*Back), Stored);
+  EXPECT_EQ(Back->Processes[0].File, "<script>\"'&");
+  EXPECT_EQ(Back->Memory.Before, -1);
+}
+
+}  // namespace
+}  // namespace nimbrel::service

@@ -1,0 +1,45 @@
+// DLLs that are not known DLLs come from System32 by full path; the test prefix is a Windows 10.
+#include "base/system_library.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace nimbrel {
+namespace {
+
+std::wstring ModulePath(HMODULE Module) {
+  wchar_t Path[MAX_PATH] = {};
+  const DWORD Length = ::GetModuleFileNameW(Module, Path, MAX_PATH);
+  return std::wstring(Path, Length);
+}
+
+TEST(SystemLibrary, LoadsFromSystem32OnceAndFindsFunctions) {
+  wchar_t Folder[MAX_PATH] = {};
+  ASSERT_GT(::GetSystemDirectoryW(Folder, MAX_PATH), 0u);
+  const HMODULE Version = SystemLibrary(L"version.dll");
+  ASSERT_NE(Version, nullptr);
+  EXPECT_EQ(::lstrcmpiW(ModulePath(Version).c_str(), (std::wstring(Folder) + L"\\version.dll").c_str()), 0);
+  EXPECT_EQ(SystemLibrary(L"version.dll"), Version);
+  EXPECT_NE(SystemProc<decltype(&::GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW"), nullptr);
+  EXPECT_EQ(SystemProcAddress(L"version.dll", "NoSuchFunction"), nullptr);
+  EXPECT_EQ(SystemLibrary(L"nimbrel-no-such.dll"), nullptr);
+  EXPECT_EQ(SystemProcAddress(L"nimbrel-no-such.dll", "Anything"), nullptr);
+}
+
+// Code that branches on "Windows 10 or later" must test the branch users' machines take.
+TEST(TestPrefix, ReportsWindows10) {
+  using TRtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const auto GetVersion =
+      reinterpret_cast<TRtlGetVersion>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion"));
+  ASSERT_NE(GetVersion, nullptr);
+  OSVERSIONINFOW Info{};
+  Info.dwOSVersionInfoSize = sizeof(Info);
+  ASSERT_EQ(GetVersion(&Info), 0);
+  EXPECT_EQ(Info.dwMajorVersion, 10u);
+}
+
+}  // namespace
+}  // namespace nimbrel
