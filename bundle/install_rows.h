@@ -43,7 +43,7 @@ std::vector<TInstallItem> BuildInstallRows(const TInstallList& List,
 // clock. Main thread.
 class TChangeBurst {
  public:
-  static constexpr uint32_t DefaultQuiet = 40;
+  static constexpr uint32_t DefaultQuiet = 25;
   static constexpr uint32_t DefaultMaxWait = 400;
 
   explicit TChangeBurst(uint32_t Quiet = DefaultQuiet, uint32_t MaxWait = DefaultMaxWait) noexcept

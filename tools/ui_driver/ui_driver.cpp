@@ -4,8 +4,6 @@
 //
 //   ui_driver wait [ms]          wait for the main window (default 20000 ms); exit 1 on time-out
 //   ui_driver click NAME         press the control called NAME (BtnHome, BtnAutorun, ...)
-//   ui_driver key NAME VK        post a key press (virtual-key code, decimal or 0x hex) to the
-//                                control called NAME, e.g. 36 (Home) selects a list's first row
 //   ui_driver tap NAME X Y       post a left-button press and release at client point X, Y of
 //                                the control called NAME (a row of a list, for one)
 //   ui_driver sleep MS           let the program paint
@@ -133,16 +131,6 @@ int wmain(int Argc, wchar_t** Argv) {
         return 1;
       }
       ::PostMessageW(Control, Msg, WParam, LParam);
-    } else if (Command == L"key") {
-      const std::wstring Name = Next();
-      const WPARAM Key = std::wcstoul(Next().c_str(), nullptr, 0);
-      HWND Control = FindControl(FindMain(), ControlIdOf(Name));
-      if (Control == nullptr || Key == 0) {
-        std::fwprintf(stderr, L"ui_driver: no control %ls or no key\n", Name.c_str());
-        return 1;
-      }
-      ::PostMessageW(Control, WM_KEYDOWN, Key, 1);
-      ::PostMessageW(Control, WM_KEYUP, Key, 0xC0000001);
     } else if (Command == L"tap") {
       const std::wstring Name = Next();
       const int X = static_cast<int>(std::wcstol(Next().c_str(), nullptr, 10));
