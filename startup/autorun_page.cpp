@@ -106,6 +106,11 @@ void TFrmAutorun::Load() {
                                                FFileWhite != nullptr ? *FFileWhite : Empty,
                                                FNameWhite != nullptr ? *FNameWhite : Empty);
   for (size_t I = 0; I < FRows.size(); ++I) FRows[I].Enabled = Merge.Enabled[I];
+  ListAutorun->BeginUpdate();
+  struct TEndUpdate {
+    TListView* List;
+    ~TEndUpdate() { List->EndUpdate(); }
+  } EndUpdate{ListAutorun};
   for (const size_t Index : Merge.Appended) {
     FRows.push_back(MakeRow(FListAutoObj[Index]));
     ListAutorun->InsertRow(static_cast<int>(FRows.size()) - 1);

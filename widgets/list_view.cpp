@@ -235,6 +235,16 @@ void TListView::RefreshRows() {
   ::InvalidateRect(FHandle, nullptr, FALSE);
 }
 
+void TListView::BeginUpdate() {
+  if (FUpdating++ == 0 && FHandle != nullptr) ::SendMessageW(FHandle, WM_SETREDRAW, FALSE, 0);
+}
+
+void TListView::EndUpdate() {
+  if (FUpdating == 0 || --FUpdating > 0 || FHandle == nullptr) return;
+  ::SendMessageW(FHandle, WM_SETREDRAW, TRUE, 0);
+  ::InvalidateRect(FHandle, nullptr, FALSE);
+}
+
 int TListView::SelectedIndex() const { return ListView_GetNextItem(FHandle, -1, LVNI_SELECTED); }
 
 void TListView::SetSelectedIndex(int Index) {

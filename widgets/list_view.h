@@ -46,6 +46,10 @@ class TListView : public TControl {
   void Clear();
   // Repaints the rows with their current text and images.
   void RefreshRows();
+  // Many rows inserted or deleted in a row: no drawing between BeginUpdate and EndUpdate (which
+  // repaints once). Calls nest.
+  void BeginUpdate();
+  void EndUpdate();
 
   // -1 when no row is selected / focused.
   [[nodiscard]] int SelectedIndex() const;
@@ -87,7 +91,7 @@ class TListView : public TControl {
   TIconCollection* FImages = nullptr;
   HIMAGELIST FImageList = nullptr;
   int FImagesAdded = 0;
-  int FLastSelected = -1;
+  int FUpdating = 0;
   std::wstring FTextBuffer;
 };
 
