@@ -227,7 +227,7 @@ void TFrmAutorun::BtnSaveClick() {
   const std::wstring Error = SaveAutorunList(FileName, FListAutoObj);
   if (Error.empty()) return;
   const std::wstring Text = Translate(L"오류가 발생했습니다.") + L"\r\n" + Error;
-  ::MessageBoxW(Dialog.hwndOwner, Text.c_str(), Title.c_str(), MB_OK | MB_ICONWARNING);
+  ShowMessageBox(Dialog.hwndOwner, Text, Title, MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace nimbrel
