@@ -188,8 +188,14 @@ void TFrmNimbrel::BtnStartClick(TComponent* /*Sender*/) {
   Indicator->SetVisible(true);
   Indicator->SetAnimate(true);
 
-  const TCleanStart Started =
-      FCleanRun->Start(FileWhite, ProcessList, [this](const std::wstring& Key) { CleanFinished(Key); });
+  // The report reads copies of the pages' lists as they are now.
+  std::optional<TAutorunList> Autorun;
+  if (FrmAutorun != nullptr) Autorun = FrmAutorun->ListAutoObj();
+  std::optional<TInstallList> Install;
+  if (FrmInstall != nullptr) Install = FrmInstall->InventoryCopy();
+  const TCleanStart Started = FCleanRun->Start(
+      FileWhite, ProcessList, [this](const std::wstring& Key) { CleanFinished(Key); }, std::move(Autorun),
+      std::move(Install));
   if (Started.Status == TCleanStartStatus::Started || Started.Status == TCleanStartStatus::NotIdle) return;
 
   // Nothing was started: the button is usable again and the user learns why.

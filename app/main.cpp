@@ -5,6 +5,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "base/system_library.h"
+#include "startup/task_scheduler.h"
 #include "widgets/application.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -24,5 +25,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } catch (...) {
     Application().HandleException(std::current_exception());
   }
+  DisconnectTaskService();
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "base/paths.h"
 #include "base/sync.h"
 #include "clean/privileges.h"
+#include "startup/task_scheduler.h"
 #include "theme/orvanta_style.h"
 #include "widgets/application.h"
 
@@ -15,7 +16,7 @@ void InitializeModules() {
   // A function queued to the main thread that fails shows its error like an event handler's.
   SetQueueErrorHandler([](std::exception_ptr Error) { Application().HandleException(Error); });
   InitPathVariables();
-  // The lock of the shared Task Scheduler connection comes with the Startup page.
+  CreateTaskServiceLock();
   LoadTranslation();
   RegisterOrvantaStyle();
   EnableStartupPrivileges();

@@ -5,6 +5,8 @@
 #include "base/handle.h"
 #include "clean/process_table.h"
 #include "base/list_rows.h"
+#include "bundle/inventory.h"
+#include "startup/autorun.h"
 
 #include <windows.h>
 
@@ -22,6 +24,10 @@ struct TCleanJobData {
   TStringList FileWhite;             // copy of the window's file white list, exception rows included
   std::int64_t OldAvailMemory = -1;  // available physical memory at the click
   std::shared_ptr<TProcessList> Processes = std::make_shared<TProcessList>();  // written only by the worker
+  // Copies of the Startup and Bundle pages' lists at the click, for the report; empty when the
+  // page has not been opened. Reloads during the clean never reach them.
+  std::optional<TAutorunList> Autorun;
+  std::optional<TInstallList> Install;
   // Set when the clean is to stop (the window is closing): the steps give way as soon as they
   // can, and what they skip is not done at all. Owned by the job; never null while steps run.
   HANDLE Stop = nullptr;

@@ -15,7 +15,8 @@ TCleanRun::TCleanRun(std::vector<std::wstring> ExceptionFiles, TCleanSteps Steps
 
 TCleanRun::~TCleanRun() { StopWorker(); }
 
-TCleanStart TCleanRun::Start(TStringList& FileWhite, std::shared_ptr<TProcessList> Processes, TCleanFinish Finish) {
+TCleanStart TCleanRun::Start(TStringList& FileWhite, std::shared_ptr<TProcessList> Processes, TCleanFinish Finish,
+                             std::optional<TAutorunList> Autorun, std::optional<TInstallList> Install) {
   if (FState != TCleanState::Idle) return {TCleanStartStatus::NotIdle, {}};
 
   TCleanJobData Data;
@@ -26,6 +27,8 @@ TCleanStart TCleanRun::Start(TStringList& FileWhite, std::shared_ptr<TProcessLis
   Data.FileWhite = FileWhite;
   Data.FileWhite.insert(Data.FileWhite.end(), Exceptions.Rows.begin(), Exceptions.Rows.end());
   if (Processes) Data.Processes = std::move(Processes);
+  Data.Autorun = std::move(Autorun);
+  Data.Install = std::move(Install);
 
   auto OnFinish = [this, Finish = std::move(Finish)](const std::wstring& Key) {
     FState = TCleanState::Done;

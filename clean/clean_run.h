@@ -44,7 +44,9 @@ class TCleanRun {
   // From Idle only. Notes the available memory, reads both exception files (all or nothing),
   // starts the worker on a copy of FileWhite with their rows appended and on Processes, and
   // then appends the same rows to FileWhite. Finish receives the report key on the main thread.
-  TCleanStart Start(TStringList& FileWhite, std::shared_ptr<TProcessList> Processes, TCleanFinish Finish);
+  // Autorun and Install are the pages' lists as they are at the click (empty: page not opened).
+  TCleanStart Start(TStringList& FileWhite, std::shared_ptr<TProcessList> Processes, TCleanFinish Finish,
+                    std::optional<TAutorunList> Autorun = std::nullopt, std::optional<TInstallList> Install = std::nullopt);
 
   [[nodiscard]] TCleanState State() const noexcept { return FState; }
 

@@ -1,12 +1,233 @@
-// The Startup card's page. The entry list itself is still to come.
+// The Startup card's page.
 #include "startup/autorun_page.h"
 
-namespace nimbrel {
+#include <windows.h>
+#include <commdlg.h>
 
-TFrmAutorun::TFrmAutorun(TComponent* Owner, TControl* Parent) : TPanel(Owner, Parent, L"FrmAutorun") {
-  if (Parent != nullptr) SetBounds(0, 0, Parent->Bounds().Width, Parent->Bounds().Height);
+#include <exception>
+
+#include "app/translate.h"
+#include "base/ascii.h"
+#include "base/paths.h"
+#include "base/shell_open.h"
+#include "net/endpoints.h"
+#include "startup/autorun_save.h"
+#include "widgets/application.h"
+#include "widgets/stock_images.h"
+
+namespace nimbrel {
+namespace {
+
+constexpr int PanelHeight = 49;
+constexpr int ButtonWidth = 84;
+
+bool IsKind(const std::wstring& From, const wchar_t* Kind) { return SameTextAscii(From, Kind); }
+
+}  // namespace
+
+TFrmAutorun::TFrmAutorun(TComponent* Owner, TControl* Parent)
+    : TPanel(Owner, Parent, L"FrmAutorun"), FLoader([this] { Load(); }) {
+  const int Width = Parent != nullptr ? Parent->Bounds().Width : 362;
+  const int Height = Parent != nullptr ? Parent->Bounds().Height : 359;
+  SetBounds(0, 0, Width, Height);
+  SetColor(RGB(255, 255, 255));
+
+  ListAutorun = Create<TListView>(this, L"ListAutorun");
+  ListAutorun->SetBounds(0, 0, Width, Height - PanelHeight);
+  PnlAutorun = Create<TPanel>(this, L"PnlAutorun");
+  PnlAutorun->SetBounds(0, Height - PanelHeight, Width, PanelHeight);
+  ChkAllList = Create<TCheckBox>(PnlAutorun, L"ChkAllList");
+  ChkAllList->SetBounds(2, 16, 135, 17);
+  ChkAllList->SetCaption(L"전체목록");
+  BtnAutorun = Create<TStyledButton>(PnlAutorun, L"BtnAutorun");
+  BtnAutorun->SetBounds(Width - ButtonWidth, 8, ButtonWidth, PanelHeight - 16);
+  BtnAutorun->SetCaption(L"사용안함");
+  BtnAutorun->SetCornerRadius(6);
+  BtnAutorun->SetStyleFamily(L"Orvanta");
+  BtnAutorun->SetStyleAppearance(L"Outline");
+  Menu = Create<TPopupMenu>(L"Menu");
+  BtnSave = Create<TMenuItem>(L"BtnSave", L"목록 저장");
+  Menu->Items()->Add(BtnSave);
+
+  TranslateForm(this);
+
+  // The check box paints on the panel's colour, not the dialog grey.
+  FPanelBrush.reset(::CreateSolidBrush(PnlAutorun->Color()));
+  auto PanelProc = PnlAutorun->WindowProc;
+  PnlAutorun->WindowProc = [this, PanelProc](TMessage& Message) {
+    if (Message.Msg == WM_CTLCOLORSTATIC || Message.Msg == WM_CTLCOLORBTN) {
+      ::SetBkColor(reinterpret_cast<HDC>(Message.WParam), PnlAutorun->Color());
+      Message.Result = reinterpret_cast<LRESULT>(FPanelBrush.get());
+      return;
+    }
+    PanelProc(Message);
+  };
+
+  ListAutorun->SetColumns({{Translate(L"프로그램 이름"), -1}, {Translate(L"출처"), 60}});
+  ListAutorun->SetColumnFont(1, TFontSpec{L"Consolas", 12, false, false});
+  for (int I = 0; I < StockImageCount; ++I) {
+    DataIcon.Add(MakeStockIcon(static_cast<TStockImage>(I), ListAutorun->Scale(16)), std::to_wstring(I));
+  }
+  ListAutorun->SetImages(&DataIcon, 16);
+  ListAutorun->SetRowHeight(24);
+
+  ListAutorun->OnGetText = [this](int Row, int Column) -> std::wstring {
+    if (Row < 0 || Row >= static_cast<int>(FRows.size())) return {};
+    const TAutorunItem& Item = FRows[static_cast<size_t>(Row)];
+    return Column == 0 ? Item.FileName : Column == 1 ? Item.From : std::wstring();
+  };
+  ListAutorun->OnGetImage = [this](int Row) {
+    return Row >= 0 && Row < static_cast<int>(FRows.size()) ? FRows[static_cast<size_t>(Row)].Icon : -1;
+  };
+  ListAutorun->OnIsGrey = [this](int Row) {
+    return Row >= 0 && Row < static_cast<int>(FRows.size()) && !FRows[static_cast<size_t>(Row)].Enabled;
+  };
+  ListAutorun->OnGetTip = [this](int Row) { return RowTip(Row); };
+  ListAutorun->OnSelectionChange = [this](int Row) { ListAutorunClick(Row); };
+  ListAutorun->OnActivate = [this](int Row) { ListAutorunDblClick(Row); };
+  ListAutorun->OnKeyDown = [this](WORD Key) { ListAutorunKeyDown(Key); };
+  ListAutorun->OnContextMenu = [this](POINT Screen) { Menu->Popup(ListAutorun->Handle(), Screen); };
+  ChkAllList->OnClick = [this](TComponent*) { ChkAllListClick(); };
+  BtnAutorun->OnClick = [this](TComponent*) { BtnAutorunClick(); };
+  BtnSave->OnClick = [this](TComponent*) { BtnSaveClick(); };
 }
 
-void TFrmAutorun::LoadAutorun() { ++FLoadCount; }
+// The controls go while the rows, icons and the panel's brush they use still exist.
+TFrmAutorun::~TFrmAutorun() { DestroyComponents(); }
+
+void TFrmAutorun::LoadAutorun() { FLoader.Request(); }
+
+void TFrmAutorun::Load() {
+  ++FLoadCount;
+  PaintNow(Handle());
+  Collector(FListAutoObj);
+  static const TStringList Empty;
+  const TAutorunMerge Merge = MergeAutorunRows(FRows, FListAutoObj, ChkAllList->Checked(),
+                                               FFileWhite != nullptr ? *FFileWhite : Empty,
+                                               FNameWhite != nullptr ? *FNameWhite : Empty);
+  for (size_t I = 0; I < FRows.size(); ++I) FRows[I].Enabled = Merge.Enabled[I];
+  ListAutorun->BeginUpdate();
+  struct TEndUpdate {
+    TListView* List;
+    ~TEndUpdate() { List->EndUpdate(); }
+  } EndUpdate{ListAutorun};
+  for (const size_t Index : Merge.Appended) {
+    FRows.push_back(MakeRow(FListAutoObj[Index]));
+    ListAutorun->InsertRow(static_cast<int>(FRows.size()) - 1);
+  }
+  // Rows go by index, from the last: the list keeps the selection on its entry, or drops it.
+  for (const size_t Index : Merge.Removed) {
+    ListAutorun->DeleteRow(static_cast<int>(Index));
+    FRows.erase(FRows.begin() + static_cast<std::ptrdiff_t>(Index));
+  }
+  ListAutorun->RefreshRows();
+  ShowButtonFor(ListAutorun->SelectedIndex());
+}
+
+TAutorunItem TFrmAutorun::MakeRow(const TAutorunInfo& Entry) {
+  TAutorunItem Item{Entry.Caption, Entry.Target, Entry.From, 0, Entry.Enabled};
+  if (IsKind(Entry.From, L"SCHE")) {
+    Item.Icon = static_cast<int>(TStockImage::Clock);
+  } else if (IsKind(Entry.From, L"SERV")) {
+    Item.Icon = static_cast<int>(TStockImage::Gears);
+  } else {
+    std::map<std::wstring, std::wstring> Strings;
+    GetFileVersionStrings(Entry.FileName, {L"ProductName"}, Strings);
+    const auto Product = Strings.find(L"ProductName");
+    if (Product != Strings.end() && !Product->second.empty()) Item.FileName = Product->second;
+    Item.Icon = GetFileIconIndex(ListIconObj, DataIcon, Entry.FileName, static_cast<int>(TStockImage::Registry));
+  }
+  return Item;
+}
+
+void TFrmAutorun::Rebuild() {
+  ListAutorun->Clear();
+  FRows.clear();
+  LoadAutorun();
+}
+
+std::wstring TFrmAutorun::RowTip(int Row) const {
+  if (Row < 0 || Row >= static_cast<int>(FRows.size())) return {};
+  const TAutorunItem& Item = FRows[static_cast<size_t>(Row)];
+  std::wstring Tip = Item.Target;
+  if (!IsKind(Item.From, L"FILE") && !IsKind(Item.From, L"SCHE")) {
+    for (const TAutorunInfo& Entry : FListAutoObj) {
+      if (SameTextAscii(AutorunKey(Entry.From, Entry.Target), AutorunKey(Item.From, Item.Target))) {
+        if (!Entry.RawData.empty()) Tip += L"\r\n" + Entry.RawData;
+        break;
+      }
+    }
+  }
+  return Tip;
+}
+
+void TFrmAutorun::ShowButtonFor(int Row) {
+  if (Row < 0 || Row >= static_cast<int>(FRows.size())) return;
+  const bool Enabled = FRows[static_cast<size_t>(Row)].Enabled;
+  BtnAutorun->SetDown(!Enabled);
+  BtnAutorun->SetCaption(Translate(Enabled ? L"사용안함" : L"사용함"));
+}
+
+void TFrmAutorun::ListAutorunClick(int Row) { ShowButtonFor(Row); }
+
+void TFrmAutorun::ListAutorunDblClick(int Row) {
+  if (Row < 0 || Row >= static_cast<int>(FRows.size())) return;
+  const TAutorunItem& Item = FRows[static_cast<size_t>(Row)];
+  ShellOpen(EntryPageUrl(Item.From, Item.Target));
+}
+
+void TFrmAutorun::ListAutorunKeyDown(WORD Key) {
+  if (Key == VK_F5) Rebuild();
+}
+
+void TFrmAutorun::ChkAllListClick() { Rebuild(); }
+
+void TFrmAutorun::BtnAutorunClick() {
+  BtnAutorun->SetEnabled(false);
+  std::exception_ptr Error;
+  const int Row = ListAutorun->SelectedIndex();
+  if (Row >= 0 && Row < static_cast<int>(FRows.size())) {
+    const TAutorunItem Item = FRows[static_cast<size_t>(Row)];
+    try {
+      SwitchAutorun(Item.Target, Item.From, !Item.Enabled);
+      BtnAutorun->SetDown(Item.Enabled);
+      BtnAutorun->SetCaption(Translate(Item.Enabled ? L"사용함" : L"사용안함"));
+    } catch (...) {
+      Error = std::current_exception();
+    }
+  }
+  // Also after a failed switch: the row shows what is true and the button works again.
+  try {
+    LoadAutorun();
+  } catch (...) {
+    if (!Error) Error = std::current_exception();
+  }
+  BtnAutorun->SetEnabled(true);
+  if (Error) std::rethrow_exception(Error);
+}
+
+std::wstring TFrmAutorun::SaveDialogTitle() const { return Translate(L"파일 저장"); }
+
+void TFrmAutorun::BtnSaveClick() {
+  std::wstring Filter = Translate(L"텍스트 파일") + L" (*.txt)" + L'\0' + L"*.txt" + L'\0' + Translate(L"모든 파일") +
+                        L" (*.*)" + L'\0' + L"*.*" + L'\0' + L'\0';
+  const std::wstring Title = SaveDialogTitle();
+  wchar_t FileName[MAX_PATH * 4] = {};
+  OPENFILENAMEW Dialog{};
+  Dialog.lStructSize = sizeof(Dialog);
+  Dialog.hwndOwner = ::GetAncestor(Handle(), GA_ROOT);
+  Dialog.lpstrFilter = Filter.c_str();
+  Dialog.nFilterIndex = 1;
+  Dialog.lpstrFile = FileName;
+  Dialog.nMaxFile = static_cast<DWORD>(std::size(FileName));
+  Dialog.lpstrTitle = Title.c_str();
+  Dialog.lpstrDefExt = L"txt";
+  Dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!::GetSaveFileNameW(&Dialog)) return;
+  const std::wstring Error = SaveAutorunList(FileName, FListAutoObj);
+  if (Error.empty()) return;
+  const std::wstring Text = Translate(L"오류가 발생했습니다.") + L"\r\n" + Error;
+  ShowMessageBox(Dialog.hwndOwner, Text, Title, MB_OK | MB_ICONWARNING);
+}
 
 }  // namespace nimbrel

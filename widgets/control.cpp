@@ -135,6 +135,12 @@ void TControl::WndProc(TMessage& Message) {
       }
       break;
     }
+    case WM_NOTIFY: {
+      const auto* Header = reinterpret_cast<const NMHDR*>(Message.LParam);
+      TControl* Target = Header != nullptr ? FromHandle(Header->hwndFrom) : nullptr;
+      if (Target != nullptr && Target != this && Target->Notify(*Header, Message.Result)) return;
+      break;
+    }
     case WM_COMMAND: {
       TControl* Target = FromHandle(reinterpret_cast<HWND>(Message.LParam));
       if (Target != nullptr && Message.LParam != 0 && HIWORD(Message.WParam) == BN_CLICKED) {

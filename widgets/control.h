@@ -112,6 +112,9 @@ class TControl : public TComponent {
   virtual void DrawItem(const DRAWITEMSTRUCT& Item);
   // Called when the control's font, DPI or caption changed.
   virtual void FontChanged() {}
+  // A WM_NOTIFY that this control sent to its parent, handed back to it. True when handled, with
+  // Result set.
+  virtual bool Notify(const NMHDR& /*Header*/, LRESULT& /*Result*/) { return false; }
   // Paints with double buffering: the one place that makes an off-screen bitmap.
   void PaintBuffered(HDC Target, const RECT& Client);
   // Fills Client with the control's background colour.

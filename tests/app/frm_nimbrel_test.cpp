@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <optional>
 #include <thread>
 #include <cstdio>
 #include <filesystem>
@@ -415,6 +416,38 @@ TEST_F(FrmNimbrelTest, ACleanRunsOnceThenClosesTheWindow) {
   EXPECT_EQ(SeenRows.back(), L"notepad.exe*");
   EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{ReportPageUrl(L"a1B2")}) << "the report page opened";
   ::DeleteFileW(File.c_str());
+}
+
+TEST_F(FrmNimbrelTest, TheCleanGetsCopiesOfTheListsOfThePagesThatWereOpened) {
+  for (const bool OpenPages : {false, true}) {
+    std::atomic<bool> Done{false};
+    std::optional<size_t> AutorunRows, InstallRows;
+    TFrmNimbrel Window(nullptr, CleanWith({}, [&](TCleanJobData& Data) {
+                         if (Data.Autorun) AutorunRows = Data.Autorun->size();
+                         if (Data.Install) InstallRows = Data.Install->size();
+                         Done = true;
+                         return std::wstring();
+                       }));
+    Window.Show();
+    size_t PageRows = 0, PageInventory = 0;
+    if (OpenPages) {
+      Press(Window.BtnAutorun);
+      Press(Window.BtnInstall);
+      Press(Window.BtnHome);
+      PageRows = Window.FrmAutorun->ListAutoObj().size();
+      PageInventory = Window.FrmInstall->InventoryCopy().size();
+    }
+    Press(Window.BtnStart);
+    for (int I = 0; I < 200 && !Done; ++I) Pump(25);
+    ASSERT_TRUE(Done);
+    EXPECT_EQ(AutorunRows.has_value(), OpenPages);
+    EXPECT_EQ(InstallRows.has_value(), OpenPages);
+    if (OpenPages) {
+      EXPECT_EQ(*AutorunRows, PageRows);
+      EXPECT_EQ(*InstallRows, PageInventory);
+    }
+    for (int I = 0; I < 80 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+  }
 }
 
 TEST_F(FrmNimbrelTest, TheUpdateBarGrowsTheWindowOnceAndOpensItsAddress) {

@@ -4,8 +4,11 @@
 //
 //   ui_driver wait [ms]          wait for the main window (default 20000 ms); exit 1 on time-out
 //   ui_driver click NAME         press the control called NAME (BtnHome, BtnAutorun, ...)
+//   ui_driver tap NAME X Y       post a left-button press and release at client point X, Y of
+//                                the control called NAME (a row of a list, for one)
 //   ui_driver sleep MS           let the program paint
 //   ui_driver capture FILE.bmp   the window, frame included, as it is on the screen
+//   ui_driver post NAME MSG W L  post a message (numbers as in C: 0x100, -1) to the control NAME
 //   ui_driver close              close the window
 //   ui_driver capture-dialog FILE.bmp   the first visible dialog (class #32770) of any program
 //   ui_driver close-dialog       answer that dialog with Cancel
@@ -117,6 +120,28 @@ int wmain(int Argc, wchar_t** Argv) {
         return 1;
       }
       ::SendMessageW(Control, BM_CLICK, 0, 0);
+    } else if (Command == L"post") {
+      const std::wstring Name = Next();
+      const auto Msg = static_cast<UINT>(std::wcstoul(Next().c_str(), nullptr, 0));
+      const auto WParam = static_cast<WPARAM>(std::wcstoll(Next().c_str(), nullptr, 0));
+      const auto LParam = static_cast<LPARAM>(std::wcstoll(Next().c_str(), nullptr, 0));
+      HWND Control = FindControl(FindMain(), ControlIdOf(Name));
+      if (Control == nullptr) {
+        std::fwprintf(stderr, L"ui_driver: no control %ls\n", Name.c_str());
+        return 1;
+      }
+      ::PostMessageW(Control, Msg, WParam, LParam);
+    } else if (Command == L"tap") {
+      const std::wstring Name = Next();
+      const int X = static_cast<int>(std::wcstol(Next().c_str(), nullptr, 10));
+      const int Y = static_cast<int>(std::wcstol(Next().c_str(), nullptr, 10));
+      HWND Control = FindControl(FindMain(), ControlIdOf(Name));
+      if (Control == nullptr) {
+        std::fwprintf(stderr, L"ui_driver: no control %ls\n", Name.c_str());
+        return 1;
+      }
+      ::PostMessageW(Control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(X, Y));
+      ::PostMessageW(Control, WM_LBUTTONUP, 0, MAKELPARAM(X, Y));
     } else if (Command == L"sleep") {
       ::Sleep(static_cast<DWORD>(std::wcstoul(Next().c_str(), nullptr, 10)));
     } else if (Command == L"capture") {
