@@ -43,8 +43,13 @@ std::vector<std::wstring> ReportObjects(const TCleanJobData& Data, std::int64_t 
   if (Data.Processes) {
     for (const TProcessInfo& Info : *Data.Processes) Objects.push_back(CleanObject(Info, Table));
   }
-  // The Startup and Bundle pages' copies (start and install objects) join here once the window
-  // hands them to the job.
+  if (Data.Autorun) {
+    for (const TAutorunInfo& Entry : *Data.Autorun) Objects.push_back(StartObject(Entry.Target, Entry.From));
+  }
+  if (Data.Install) {
+    for (const TInstallInfo& Program : *Data.Install)
+      Objects.push_back(InstallObject(Program.DisplayName, Program.Publisher));
+  }
   return Objects;
 }
 

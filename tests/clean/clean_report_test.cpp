@@ -80,5 +80,40 @@ TEST(CleanReport, KeyFromTheAnswer) {
   for (const auto& [Answer, Key] : Cases) EXPECT_EQ(ReportKey(Answer), Key) << testing::PrintToString(Answer);
 }
 
+TEST(CleanReport, StartAndInstallObjectsFollowOnlyForOpenedPages) {
+  TCleanJobData Data;
+  Data.OldAvailMemory = 1;
+  Data.Processes->push_back(Process(L"System", StateListed));
+  const std::wstring Head =
+      L"[{\"cate\":\"memory\",\"old\":\"1\",\"new\":\"2\",\"tot\":\"3\"},{\"cate\":\"clean\",\"file\":\"System\",\"state\":\"1\"}";
+  EXPECT_EQ(ReportBody(ReportObjects(Data, 2, 3, Table)), Head + L"]") << "neither page opened";
+  Data.Autorun = TAutorunList{};
+  Data.Install = TInstallList{};
+  EXPECT_EQ(ReportBody(ReportObjects(Data, 2, 3, Table)), Head + L"]") << "opened pages that found nothing add nothing";
+
+  TAutorunInfo One;
+  One.Caption = L"One";
+  One.Target = L"C:\\Apps\\one.exe";
+  One.From = L"HKCU";
+  TAutorunInfo Two;
+  Two.Target = L"Spooler";
+  Two.From = L"SERV";
+  TInstallInfo Program;
+  Program.DisplayName = L"키보드 보안";
+  Program.Publisher = L"Vendor \"K\"";
+  Data.Autorun = TAutorunList{One, Two};
+  Data.Install = TInstallList{Program};
+  const std::wstring Start = L",{\"cate\":\"start\",\"item\":\"C:\\\\Apps\\\\one.exe\",\"from\":\"HKCU\"}"
+                             L",{\"cate\":\"start\",\"item\":\"Spooler\",\"from\":\"SERV\"}";
+  const std::wstring Install =
+      L",{\"cate\":\"install\",\"displayname\":\"\\uD0A4\\uBCF4\\uB4DC \\uBCF4\\uC548\",\"publisher\":\"Vendor \\\"K\\\"\"}";
+  EXPECT_EQ(ReportBody(ReportObjects(Data, 2, 3, Table)), Head + Start + Install + L"]");
+  Data.Autorun.reset();
+  EXPECT_EQ(ReportBody(ReportObjects(Data, 2, 3, Table)), Head + Install + L"]") << "only the Bundle page opened";
+  Data.Autorun = TAutorunList{One, Two};
+  Data.Install.reset();
+  EXPECT_EQ(ReportBody(ReportObjects(Data, 2, 3, Table)), Head + Start + L"]") << "only the Startup page opened";
+}
+
 }  // namespace
 }  // namespace nimbrel

@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwchar>
 #include <cstdio>
 
 #include "base/paths.h"
 #include "base/sync.h"
 #include "base/utf.h"
+#include "bundle/install_page.h"
 #include "clean/clean_report.h"
 #include "net/endpoints.h"
 #include "net/http_client.h"
+#include "startup/autorun_page.h"
 #include "tests/net/http_test_server.h"
 #include "tests/net/recorded_links.h"
 #include "widgets/application.h"
@@ -161,6 +165,49 @@ TEST_F(ReportWindow, ClosingTheWindowDuringTheUploadEndsItAtOnce) {
   EXPECT_NE(Window->CleanRun().State(), TCleanState::Done) << "no finishing step for a closed window";
   Window.reset();
   EXPECT_EQ(Recorded.Links(1, 1500), std::vector<std::wstring>{}) << "no report page after a close";
+}
+
+TEST_F(ReportWindow, TheOpenedPagesListsGoWithTheReportAsTheyWereAtTheClick) {
+  // One installed program registered for the run, so that the inventory holds a known entry.
+  static constexpr wchar_t UninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NimbrelReportTest";
+  const std::pair<const wchar_t*, const wchar_t*> Values[] = {
+      {L"DisplayName", L"키보드 보안 Report"}, {L"Publisher", L"Nimbrel \"Test\""},
+      {L"UninstallString", L"C:\\nowhere\\uninstall.exe"}};
+  for (const auto& [Name, Value] : Values)
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, UninstallKey, Name, REG_SZ, Value,
+                      static_cast<DWORD>((std::wcslen(Value) + 1) * sizeof(wchar_t)));
+  struct TRemoveKey {
+    ~TRemoveKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, UninstallKey); }
+  } RemoveKey;
+  THTTP Control;
+  Control.Post(ServerUrl(L"control/answer"), std::wstring(L"{\"pk\":\"pages\"}"));
+
+  TRecordedLinks Recorded(L"" LINK_RECORDER_PATH);
+  TFrmNimbrel Window(nullptr, std::make_unique<TCleanRun>(std::vector<std::wstring>{}, ReportTo(ServerUrl(L"report.php"))));
+  Window.Show();
+  Press(Window.BtnAutorun);
+  Press(Window.BtnInstall);
+  Press(Window.BtnHome);
+  ASSERT_NE(Window.FrmAutorun, nullptr);
+  ASSERT_NE(Window.FrmInstall, nullptr);
+  const TAutorunList Autorun = Window.FrmAutorun->ListAutoObj();
+  const TInstallList Install = Window.FrmInstall->InventoryCopy();
+  Press(Window.BtnStart);
+  for (int I = 0; I < 400 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+  EXPECT_FALSE(::IsWindow(Window.Handle()));
+  EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{ReportPageUrl(L"pages")});
+
+  const std::wstring Body = LastReportBody();
+  std::wstring Tail = L"{\"cate\":\"clean\",\"file\":\"System\",\"state\":\"1\"}";
+  for (const TAutorunInfo& Entry : Autorun) Tail += L"," + StartObject(Entry.Target, Entry.From);
+  for (const TInstallInfo& Program : Install) Tail += L"," + InstallObject(Program.DisplayName, Program.Publisher);
+  Tail += L"]";
+  EXPECT_TRUE(Body.ends_with(Tail)) << WideToUtf8(Body);
+  EXPECT_NE(Body.find(L"{\"cate\":\"install\",\"displayname\":\"\\uD0A4\\uBCF4\\uB4DC \\uBCF4\\uC548 Report\","
+                      L"\"publisher\":\"Nimbrel \\\"Test\\\"\"}"),
+            std::wstring::npos)
+      << "the whole inventory goes, not only black-listed programs: " << WideToUtf8(Body);
+  EXPECT_TRUE(std::all_of(Body.begin(), Body.end(), [](wchar_t C) { return C >= 32 && C < 127; }));
 }
 
 }  // namespace
