@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/box_closer.h"
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,8 @@
 
 namespace nimbrel {
 namespace {
+
+using test::TBoxCloser;
 
 const std::wstring Stub = std::filesystem::path(L"" UNINSTALLER_STUB_PATH).make_preferred().wstring();
 
@@ -80,44 +84,8 @@ TEST_F(ExecuteTest, WithoutCallbackTheProgramStillRuns) {
   EXPECT_NE(ReadAll(Record).find("quiet end"), std::string::npos);
 }
 
-// Closes the shell's error box when one of this process appears; counts the boxes it closed.
-class TErrorBoxCloser {
- public:
-  TErrorBoxCloser() : FThread([this] { Run(); }) {}
-  ~TErrorBoxCloser() {
-    FStop = true;
-    FThread.join();
-  }
-  int Closed() const { return FClosed; }
-
- private:
-  void Run() {
-    while (!FStop) {
-      ::EnumWindows(
-          [](HWND Window, LPARAM Data) -> BOOL {
-            auto* Self = reinterpret_cast<TErrorBoxCloser*>(Data);
-            DWORD Process = 0;
-            ::GetWindowThreadProcessId(Window, &Process);
-            wchar_t Class[64] = {};
-            ::GetClassNameW(Window, Class, 64);
-            if (Process == ::GetCurrentProcessId() && std::wstring(Class) == L"#32770" && ::IsWindowVisible(Window)) {
-              ::PostMessageW(Window, WM_COMMAND, IDOK, 0);
-              ++Self->FClosed;
-            }
-            return TRUE;
-          },
-          reinterpret_cast<LPARAM>(this));
-      ::Sleep(100);
-    }
-  }
-
-  std::atomic<bool> FStop{false};
-  std::atomic<int> FClosed{0};
-  std::thread FThread;
-};
-
 TEST_F(ExecuteTest, AProgramThatCannotStartCallsBackAtOnceAfterTheShellsErrorBox) {
-  TErrorBoxCloser Closer;
+  TBoxCloser Closer;
   for (const wchar_t* Command : {L"C:\\Nimbrel\\missing uninstaller.exe /S", L"\"C:\\Nimbrel\\missing.exe\""}) {
     const int Before = Closer.Closed();
     DWORD CalledOn = 0;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/box_closer.h"
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -22,6 +24,8 @@
 
 namespace nimbrel {
 namespace {
+
+using test::TBoxCloser;
 
 using namespace testing_support;
 
@@ -100,40 +104,6 @@ struct TStubRecord {
   const std::filesystem::path File = std::filesystem::temp_directory_path() /
                                      (L"nimbrel-page-stub-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                       std::to_wstring(++Made));
-};
-
-// Closes the message boxes of this process as they appear, and counts them.
-class TBoxCloser {
- public:
-  TBoxCloser() : FThread([this] { Run(); }) {}
-  ~TBoxCloser() {
-    FStop = true;
-    FThread.join();
-  }
-  int Closed() const { return FClosed; }
-
- private:
-  void Run() {
-    while (!FStop) {
-      ::EnumWindows(
-          [](HWND Window, LPARAM Data) -> BOOL {
-            DWORD Process = 0;
-            ::GetWindowThreadProcessId(Window, &Process);
-            wchar_t Class[16] = {};
-            ::GetClassNameW(Window, Class, 16);
-            if (Process == ::GetCurrentProcessId() && std::wstring(Class) == L"#32770" && ::IsWindowVisible(Window)) {
-              ::PostMessageW(Window, WM_COMMAND, IDOK, 0);
-              ++reinterpret_cast<TBoxCloser*>(Data)->FClosed;
-            }
-            return TRUE;
-          },
-          reinterpret_cast<LPARAM>(this));
-      ::Sleep(100);
-    }
-  }
-  std::atomic<bool> FStop{false};
-  std::atomic<int> FClosed{0};
-  std::thread FThread;
 };
 
 int RowOf(const TFrmInstall& Page, const std::wstring& Name) {

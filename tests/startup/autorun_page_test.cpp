@@ -16,10 +16,13 @@
 #include "net/endpoints.h"
 #include "startup/autorun_save.h"
 #include "tests/startup/autorun_fixture.h"
+#include "tests/support/recorded_links.h"
 #include "widgets/application.h"
 
 namespace nimbrel {
 namespace {
+
+using test::TRecordedLinks;
 
 using namespace testing_support;
 
@@ -51,53 +54,6 @@ void TestCollector(TAutorunList& List) {
 }
 
 void Press(const TControl* Control) { ::SendMessageW(Control->Handle(), BM_CLICK, 0, 0); }
-
-// While it lives, the "http" addresses that the shell opens go to link_recorder.
-class TRecordedLinks {
- public:
-  TRecordedLinks() : FFile(std::filesystem::temp_directory_path() / L"NimbrelPageLinks.txt") {
-    std::filesystem::remove(FFile);
-    FOldCommand = ReadCommand();
-    WriteCommand(L"\"" + std::filesystem::path(L"" LINK_RECORDER_PATH).make_preferred().wstring() + L"\" \"" +
-                 FFile.wstring() + L"\" \"%1\"");
-  }
-  ~TRecordedLinks() {
-    WriteCommand(FOldCommand);
-    std::filesystem::remove(FFile);
-  }
-  std::vector<std::wstring> Links(size_t Count) const {
-    std::vector<std::wstring> Result;
-    for (int I = 0; I < 100 && Result.size() < Count; ++I) {
-      ::Sleep(100);
-      Result.clear();
-      FILE* In = _wfopen(FFile.c_str(), L"r, ccs=UTF-8");
-      if (In == nullptr) continue;
-      wchar_t Line[1024];
-      while (std::fgetws(Line, 1024, In) != nullptr) {
-        std::wstring Text(Line);
-        while (!Text.empty() && (Text.back() == L'\n' || Text.back() == L'\r')) Text.pop_back();
-        Result.push_back(Text);
-      }
-      std::fclose(In);
-    }
-    return Result;
-  }
-
- private:
-  static constexpr wchar_t KeyPath[] = L"Software\\Classes\\http\\shell\\open\\command";
-  static std::wstring ReadCommand() {
-    wchar_t Text[1024] = {};
-    DWORD Size = sizeof(Text);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, KeyPath, nullptr, RRF_RT_REG_SZ, nullptr, Text, &Size) != ERROR_SUCCESS) return {};
-    return Text;
-  }
-  static void WriteCommand(const std::wstring& Command) {
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath, nullptr, REG_SZ, Command.c_str(),
-                      static_cast<DWORD>((Command.size() + 1) * sizeof(wchar_t)));
-  }
-  std::filesystem::path FFile;
-  std::wstring FOldCommand;
-};
 
 class AutorunPageTest : public testing::Test {
  protected:
