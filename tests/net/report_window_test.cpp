@@ -19,7 +19,7 @@
 #include "net/http_client.h"
 #include "startup/autorun_page.h"
 #include "tests/net/http_test_server.h"
-#include "tests/net/recorded_links.h"
+#include "tests/support/recorded_links.h"
 #include "widgets/application.h"
 
 namespace nimbrel {
@@ -94,10 +94,9 @@ TEST_F(ReportWindow, TheKeyOpensTheReportPageAndTheWindowClosesInEveryCase) {
       {L"<html>Internal error</html>", nullptr},
       {nullptr, nullptr},
   };
-  TRecordedLinks Recorded(L"" LINK_RECORDER_PATH);
   for (const TCase& Case : Cases) {
     const std::string Label = Case.Answer ? WideToUtf8(Case.Answer) : "no service";
-    Recorded.Clear();
+    TRecordedLinks Recorded;
     std::wstring Url = ServerUrl(L"report.php");
     if (Case.Answer != nullptr) {
       THTTP Control;
@@ -140,7 +139,7 @@ DWORD IdleCloseMilliseconds() {
 
 TEST_F(ReportWindow, ClosingTheWindowDuringTheUploadEndsItAtOnce) {
   const DWORD Idle = IdleCloseMilliseconds();
-  TRecordedLinks Recorded(L"" LINK_RECORDER_PATH);
+  TRecordedLinks Recorded;
   THTTP Control;
   Control.Post(ServerUrl(L"control/answer"), std::wstring(L"{\"pk\":\"too-late\"}"));
   std::atomic<int> ProgramEnds{0};
@@ -182,7 +181,7 @@ TEST_F(ReportWindow, TheOpenedPagesListsGoWithTheReportAsTheyWereAtTheClick) {
   THTTP Control;
   Control.Post(ServerUrl(L"control/answer"), std::wstring(L"{\"pk\":\"pages\"}"));
 
-  TRecordedLinks Recorded(L"" LINK_RECORDER_PATH);
+  TRecordedLinks Recorded;
   TFrmNimbrel Window(nullptr, std::make_unique<TCleanRun>(std::vector<std::wstring>{}, ReportTo(ServerUrl(L"report.php"))));
   Window.Show();
   Press(Window.BtnAutorun);

@@ -27,10 +27,10 @@ class TRecordedLinks {
     WriteCommand(FOldCommand);
     std::filesystem::remove(FFile);
   }
-  // The addresses opened so far, waiting up to Count of them for a moment.
-  std::vector<std::wstring> Links(size_t Count) const {
+  // The addresses opened so far, waiting up to Count of them for a moment (up to Milliseconds).
+  std::vector<std::wstring> Links(size_t Count, DWORD Milliseconds = 10000) const {
     std::vector<std::wstring> Result;
-    for (int I = 0; I < 100 && Result.size() < Count; ++I) {
+    for (DWORD I = 0; I < Milliseconds / 100 && Result.size() < Count; ++I) {
       ::Sleep(100);
       Result.clear();
       FILE* In = _wfopen(FFile.c_str(), L"r, ccs=UTF-8");
