@@ -12,6 +12,9 @@
 #include "bundle/install_page.h"
 #include "base/shell_open.h"
 #include "net/endpoints.h"
+#include "net/update_check.h"
+#include "net/update_prompt.h"
+#include "net/update_status.h"
 #include "startup/autorun_page.h"
 #include "theme/theme_helper.h"
 #include "widgets/application.h"
@@ -44,9 +47,10 @@ std::mt19937& TipRandom() {
 
 }  // namespace
 
-TFrmNimbrel::TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun)
+TFrmNimbrel::TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun, TInitRequest InitRequest)
     : TForm(Owner, L"FrmNimbrel", MainWindowClass, DesignWidth, DesignHeight, TBorderStyle::Single),
-      FCleanRun(CleanRun ? std::move(CleanRun) : std::make_unique<TCleanRun>()) {
+      FCleanRun(CleanRun ? std::move(CleanRun) : std::make_unique<TCleanRun>()),
+      FInitRequest(std::move(InitRequest)) {
   SetColor(RGB(255, 255, 255));
   SetFont(TFontSpec{L"Segoe UI", 12, false, false});
   SetCaption(L"님브렐");
@@ -132,7 +136,26 @@ void TFrmNimbrel::FormCreate() {
   LoadListResource(NameWhite, L"name_white");
   LoadListResource(NameBlack, L"name_black");
 
-  // The start-up check with the web service plugs in here.
+  if (FInitRequest) {
+    FCheck = TUpdateCheck::Start(InitCheckHeaders(), FInitRequest,
+                                 [this](const std::wstring& Answer) { CheckAnswered(Answer); });
+  }
+}
+
+void TFrmNimbrel::CheckAnswered(const std::wstring& Answer) {
+  TAnswerActions Actions;
+  Actions.Prompt = [this](const std::wstring& Text) { return ShowUpdatePrompt(Handle(), Text); };
+  Actions.Open = [](const std::wstring& Address) { ShellOpen(Address); };
+  Actions.ShowStatus = [this](const std::wstring& Address) { ShowUpdateStatus(*this, Address); };
+  Actions.Hold = StartHoldRequest;
+  if (HandleInitAnswer(Answer, Actions)) {
+    CloseWhenIdle();  // the user took the update
+    return;
+  }
+  const nlohmann::json Lists = ParseServiceAnswer(WideToUtf8(Answer));
+  MergeListFromJson(FileWhite, Lists, "file_white");
+  MergeListFromJson(NameWhite, Lists, "name_white");
+  MergeListFromJson(NameBlack, Lists, "name_black");
 }
 
 std::wstring HomeTipMarkup(const std::wstring& Tip) { return L"<C><FC:clGray>" + Tip + L"</FC></C>"; }
@@ -141,6 +164,8 @@ void TFrmNimbrel::FormDestroy() {
   // A clean may still run: it is stopped, and a worker that does not give way within a second
   // ends the program, so that a closed Nimbrel can be started again at once.
   FCleanRun->StopWorker();
+  // The start-up check gives way too; one that does not within a second ends the program.
+  if (FCheck && !FCheck->Stop(1000)) ::TerminateProcess(::GetCurrentProcess(), 0);
 }
 
 void TFrmNimbrel::BtnHomeClick(TComponent* Sender) {

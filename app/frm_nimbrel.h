@@ -6,6 +6,7 @@
 #include <string>
 
 #include "clean/clean_run.h"
+#include "net/init_check.h"
 #include "clean/process_table.h"
 #include "clean/protection_list.h"
 #include "widgets/button.h"
@@ -31,7 +32,10 @@ inline constexpr wchar_t MainWindowClass[] = L"TFrmNimbrel";
 class TFrmNimbrel : public TForm {
  public:
   // CleanRun: how the Clean button cleans; nullptr for the real clean.
-  explicit TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun = nullptr);
+  // InitRequest: how the start-up check asks the service (RequestInit in the program); nullptr
+  // starts no check.
+  explicit TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun = nullptr,
+                       TInitRequest InitRequest = nullptr);
   // The page frames go before the lists they were handed.
   ~TFrmNimbrel() override;
 
@@ -72,9 +76,13 @@ class TFrmNimbrel : public TForm {
   void CreateControls();
   void FormCreate();
   void CleanFinished(const std::wstring& Key);
+  // The start-up check's answer, on the main thread: prompt, bar, then closing or merging.
+  void CheckAnswered(const std::wstring& Answer);
   void ShowCleanIdle();
 
   std::unique_ptr<TCleanRun> FCleanRun;
+  TInitRequest FInitRequest;
+  std::shared_ptr<TUpdateCheck> FCheck;
 };
 
 // Draws the brand mark into Client.

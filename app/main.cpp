@@ -5,6 +5,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "base/system_library.h"
+#include "net/update_check.h"
 #include "startup/task_scheduler.h"
 #include "widgets/application.h"
 
@@ -20,7 +21,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (!AcquireSingleInstance(InstanceMutexName, Mutex)) return 0;
 
   try {
-    TFrmNimbrel Window(nullptr);
+    TFrmNimbrel Window(nullptr, nullptr, RequestInit);
     Application().Run(Window);
   } catch (...) {
     Application().HandleException(std::current_exception());

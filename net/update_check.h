@@ -1,8 +1,12 @@
 // What identifies the program to the web service: its version and the installation identifier.
-// (The start-up check itself comes later in this file.)
+// And the start-up check: the request, the hold request and the check that the main window starts.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+
+#include "net/init_check.h"
 
 namespace nimbrel {
 
@@ -23,6 +27,20 @@ std::wstring GetUserUnion();
 // 2147483646, the local date as yymmdd, 4 hexadecimal digits of one from 0 to 65534, the local
 // time as hhnnss, and 8 hexadecimal digits of another from 0 to 2147483646. Any thread.
 std::wstring NewUserUnion();
+
+// One GET of the start-up endpoint with only the user agent "Mozilla/5.0 (Windows NT 10.0; Win64;
+// x64)" and Headers (in order; empty values left out); the whole body decoded as UTF-8 whatever
+// its charset, and any status, is the answer. False on a transport failure, leaving Answer as it
+// was. Stop (may be null) cancels the request at once. Certificates are checked. Worker thread.
+bool RequestInit(const TInitHeaders& Headers, std::wstring& Answer, HANDLE Stop);
+inline constexpr size_t InitAnswerLimit = 16 * 1024 * 1024;  // a longer answer counts as a failure
+
+// The check's headers: User-Version, User-Language (CurrentLanguage), User-Debug ("false") and
+// User-Union, in this order.
+TInitHeaders InitCheckHeaders();
+
+// Tells the service not to offer this version again, on a thread of its own (not waited for).
+void StartHoldRequest();
 
 inline constexpr wchar_t UserUnionKey[] = L"Software\\Orvanta";
 inline constexpr wchar_t UserUnionValue[] = L"OUID";

@@ -15,10 +15,11 @@ Routes (any method unless said):
                         with "loop" in the query it redirects to itself
   /download?size=N      N bytes (a repeating pattern) with Content-Length
   /slow?seconds=S       answers after S seconds
-  /report.php           records the request (see /control/last) and answers the set answer
-  /control/answer       POST: the body becomes the answer of /report.php
-  /control/last         the last /report.php request in the /echo format; 404 when none
-  /control/count        the number of /report.php requests so far
+  /report.php, /api.init.php
+                        record the request (see /control/last) and answer the set answer
+  /control/answer[?path=P]  POST: the body becomes the answer of P (default /report.php)
+  /control/last[?path=P]    the last request to P in the /echo format; 404 when none
+  /control/count[?path=P]   the number of requests to P so far
 Usage: http_server.py --port N [--port-file F] [--cert C --key K]
 """
 import argparse
@@ -32,7 +33,9 @@ import threading
 import time
 import urllib.parse
 
-STATE = {"answer": b'{"pk":"test-key"}', "last": None, "count": 0}
+RECORDED = ("/report.php", "/api.init.php")
+STATE = {path: {"answer": b'{"pk":"test-key"}' if path == "/report.php" else b"{}", "last": None, "count": 0}
+         for path in RECORDED}
 LOCK = threading.Lock()
 BOMB = gzip.compress(b"\0" * (17 * 1024 * 1024), 9)
 
@@ -106,25 +109,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/slow":
             time.sleep(float(query.get("seconds", "30")))
             return self.answer(200, b"late", [text])
-        if path == "/report.php":
+        if path in RECORDED:
             with LOCK:
-                STATE["last"] = echo_text(self, body)
-                STATE["count"] += 1
-                data = STATE["answer"]
+                state = STATE[path]
+                state["last"] = echo_text(self, body)
+                state["count"] += 1
+                data = state["answer"]
             if "slow" in query:
                 time.sleep(float(query["slow"]))
             return self.answer(200, data, [("Content-Type", "application/json; charset=utf-8")])
+        target = query.get("path", "/report.php")
+        if path.startswith("/control/") and target not in RECORDED:
+            return self.answer(404, b"no such path", [text])
         if path == "/control/answer":
             with LOCK:
-                STATE["answer"] = body
+                STATE[target]["answer"] = body
             return self.answer(200, b"ok", [text])
         if path == "/control/last":
             with LOCK:
-                last = STATE["last"]
+                last = STATE[target]["last"]
             return self.answer(200, last, [text]) if last is not None else self.answer(404, b"none", [text])
         if path == "/control/count":
             with LOCK:
-                count = STATE["count"]
+                count = STATE[target]["count"]
             return self.answer(200, str(count).encode(), [text])
         return self.answer(404, b"<html><body>not found</body></html>", [("Content-Type", "text/html")])
 
