@@ -95,6 +95,13 @@ bool Capture(HWND Window, const wchar_t* FileName) {
          ::WriteFile(Out.get(), Bits, ImageSize, &Written, nullptr);
 }
 
+// The main window's control called Name; nullptr, with a message, when there is none.
+HWND NamedControl(const std::wstring& Name) {
+  HWND Control = FindControl(FindMain(), ControlIdOf(Name));
+  if (Control == nullptr) std::fwprintf(stderr, L"ui_driver: no control %ls\n", Name.c_str());
+  return Control;
+}
+
 }  // namespace
 
 int wmain(int Argc, wchar_t** Argv) {
@@ -113,33 +120,21 @@ int wmain(int Argc, wchar_t** Argv) {
         ::Sleep(100);
       }
     } else if (Command == L"click") {
-      const std::wstring Name = Next();
-      HWND Control = FindControl(FindMain(), ControlIdOf(Name));
-      if (Control == nullptr) {
-        std::fwprintf(stderr, L"ui_driver: no control %ls\n", Name.c_str());
-        return 1;
-      }
+      HWND Control = NamedControl(Next());
+      if (Control == nullptr) return 1;
       ::SendMessageW(Control, BM_CLICK, 0, 0);
     } else if (Command == L"post") {
-      const std::wstring Name = Next();
+      HWND Control = NamedControl(Next());
       const auto Msg = static_cast<UINT>(std::wcstoul(Next().c_str(), nullptr, 0));
       const auto WParam = static_cast<WPARAM>(std::wcstoll(Next().c_str(), nullptr, 0));
       const auto LParam = static_cast<LPARAM>(std::wcstoll(Next().c_str(), nullptr, 0));
-      HWND Control = FindControl(FindMain(), ControlIdOf(Name));
-      if (Control == nullptr) {
-        std::fwprintf(stderr, L"ui_driver: no control %ls\n", Name.c_str());
-        return 1;
-      }
+      if (Control == nullptr) return 1;
       ::PostMessageW(Control, Msg, WParam, LParam);
     } else if (Command == L"tap") {
-      const std::wstring Name = Next();
+      HWND Control = NamedControl(Next());
       const int X = static_cast<int>(std::wcstol(Next().c_str(), nullptr, 10));
       const int Y = static_cast<int>(std::wcstol(Next().c_str(), nullptr, 10));
-      HWND Control = FindControl(FindMain(), ControlIdOf(Name));
-      if (Control == nullptr) {
-        std::fwprintf(stderr, L"ui_driver: no control %ls\n", Name.c_str());
-        return 1;
-      }
+      if (Control == nullptr) return 1;
       ::PostMessageW(Control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(X, Y));
       ::PostMessageW(Control, WM_LBUTTONUP, 0, MAKELPARAM(X, Y));
     } else if (Command == L"sleep") {
