@@ -16,8 +16,10 @@ Routes (any method unless said):
   /download?size=N      N bytes (a repeating pattern) with Content-Length
   /slow?seconds=S       answers after S seconds
   /report.php, /api.init.php
-                        record the request (see /control/last) and answer the set answer
+                        record the request (see /control/last) and answer the set answer,
+                        after the set delay or after ?slow=S seconds
   /control/answer[?path=P]  POST: the body becomes the answer of P (default /report.php)
+  /control/delay[?path=P]   POST: the body (seconds) becomes the wait before P answers
   /control/last[?path=P]    the last request to P in the /echo format; 404 when none
   /control/count[?path=P]   the number of requests to P so far
 Usage: http_server.py --port N [--port-file F] [--cert C --key K]
@@ -34,7 +36,8 @@ import time
 import urllib.parse
 
 RECORDED = ("/report.php", "/api.init.php")
-STATE = {path: {"answer": b'{"pk":"test-key"}' if path == "/report.php" else b"{}", "last": None, "count": 0}
+STATE = {path: {"answer": b'{"pk":"test-key"}' if path == "/report.php" else b"{}", "last": None, "count": 0,
+                "delay": 0.0}
          for path in RECORDED}
 LOCK = threading.Lock()
 BOMB = gzip.compress(b"\0" * (17 * 1024 * 1024), 9)
@@ -115,8 +118,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 state["last"] = echo_text(self, body)
                 state["count"] += 1
                 data = state["answer"]
+                delay = state["delay"]
             if "slow" in query:
-                time.sleep(float(query["slow"]))
+                delay = float(query["slow"])
+            time.sleep(delay)
             return self.answer(200, data, [("Content-Type", "application/json; charset=utf-8")])
         target = query.get("path", "/report.php")
         if path.startswith("/control/") and target not in RECORDED:
@@ -124,6 +129,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/control/answer":
             with LOCK:
                 STATE[target]["answer"] = body
+            return self.answer(200, b"ok", [text])
+        if path == "/control/delay":
+            with LOCK:
+                STATE[target]["delay"] = float(body or b"0")
             return self.answer(200, b"ok", [text])
         if path == "/control/last":
             with LOCK:
