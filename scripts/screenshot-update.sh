@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Saves a picture of the update prompt per language to out/screenshots/update-<language>.png:
-# odd languages with the hold check box, even ones with the note link.
+# Saves a picture of the update prompt per language to out/screenshots/update-<language>.png
+# (odd languages with the hold check box, even ones with the note link), and one of the main
+# window with the update bar per language to out/screenshots/update-bar-<language>.png (Nimbrel
+# against the test server on the build's service port, 18080, answering with a "notify" address).
 # Usage: scripts/screenshot-update.sh [LANGUAGE ...]   (default: all nine)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,7 +11,7 @@ out=$root/out/screenshots
 languages=("$@")
 [ ${#languages[@]} -gt 0 ] || languages=(ko en ja zh ru it fr es ar)
 
-"$root/scripts/build-targets.sh" "$build" update_prompt_preview ui_driver
+"$root/scripts/build-targets.sh" "$build" update_prompt_preview ui_driver Nimbrel
 
 source "$root/scripts/wine-env.sh"
 nimbrel_start_display
@@ -35,4 +37,23 @@ for lang in "${languages[@]}"; do
   wait "$app" || true
   convert "$shots/update-$lang.bmp" "$out/update-$lang.png"
   echo "$out/update-$lang.png"
+done
+
+declare -A locale=([ko]=ko_KR [en]=en_US [ja]=ja_JP [zh]=zh_CN [ru]=ru_RU [it]=it_IT [fr]=fr_FR [es]=es_ES [ar]=ar_SA)
+python3 "$root/tests/net/http_server.py" --port 18080 &
+nimbrel_cleanup_pids+=($!)
+answer() {
+  python3 -c 'import sys, urllib.request; urllib.request.urlopen(urllib.request.Request(sys.argv[1], data=sys.argv[2].encode()))' \
+    "http://127.0.0.1:18080/control/answer?path=/api.init.php" "$1"
+}
+for _ in $(seq 50); do answer '{"notify":"http://127.0.0.1:18080/notice"}' 2>/dev/null && break; sleep 0.1; done
+for lang in "${languages[@]}"; do
+  loc=${locale[$lang]:-$lang}
+  nimbrel_ui_font "$lang"
+  LC_ALL=$loc.UTF-8 LANG=$loc.UTF-8 wine "$build/app/Nimbrel.exe" &
+  app=$!
+  wine "$build/tools/ui_driver.exe" wait 30000 sleep 1500 capture "$(winepath -w "$shots/update-bar-$lang.bmp")" close
+  wait "$app" || true
+  convert "$shots/update-bar-$lang.bmp" "$out/update-bar-$lang.png"
+  echo "$out/update-bar-$lang.png"
 done
