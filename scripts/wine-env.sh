@@ -43,9 +43,6 @@ nimbrel_start_prefix() {
   # A fresh prefix reports Windows 7; users' machines run Windows 10 or later. Tests of the
   # older-Windows branches ask for their version through NIMBREL_WINDOWS_VERSION (win7, win8...).
   wine winecfg -v "${NIMBREL_WINDOWS_VERSION:-win10}" >/dev/null 2>&1
-  # Windows brings Tahoma, the face behind "MS Shell Dlg"; this Wine does not find the copy that
-  # Debian's fonts-wine installs, and would draw dialogs in the first linked font instead.
-  cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   nimbrel_font_links
   # Xvfb has no window manager: Wine draws the title bars itself, so screenshots show them.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
@@ -69,20 +66,19 @@ nimbrel_font_links() {
   wine regedit /S "$reg" >/dev/null 2>&1 || true
 }
 
-# nimbrel_ui_font LANGUAGE: the interface font a Windows of that language brings. Wine's own
-# dialog font ("MS Shell Dlg") otherwise falls to the first linked font, NanumGothic, which lacks
-# letters such as the Italian "ì"; Wine shapes Arabic only with the font asked for, and its own
-# Tahoma has no Arabic, Chinese or Korean.
+# nimbrel_ui_font LANGUAGE: the interface font a Windows of that language brings. This Wine finds
+# no Tahoma and links no fonts: a missing face is drawn in the first font of its link list,
+# NanumGothic, which has the Korean letters but lacks some Latin ones (the Italian "ì"). Latin and
+# Cyrillic languages get DejaVu Sans; Wine shapes Arabic only with the font asked for.
 nimbrel_ui_font() {
-  local face=Tahoma  # Wine's own, with Latin and Cyrillic letters
+  local face="DejaVu Sans"
   case "$1" in
-    ar) face="DejaVu Sans" ;;
+    ko) face= ;;
     zh|ja) face="WenQuanYi Micro Hei" ;;
-    ko) face="NanumGothic" ;;
   esac
   local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
   for name in "Segoe UI" "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2"; do
-    if [ "$name" != "$face" ]; then
+    if [ -n "$face" ]; then
       wine reg add "$key" /v "$name" /d "$face" /f >/dev/null 2>&1 || true
     else
       wine reg delete "$key" /v "$name" /f >/dev/null 2>&1 || true
