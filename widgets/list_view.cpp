@@ -275,6 +275,15 @@ void TListView::WndProc(TMessage& Message) {
         if (Key->message == WM_KEYDOWN && Key->wParam == VK_RETURN) Message.Result |= DLGC_WANTMESSAGE;
       }
       return;
+    case WM_KEYUP:
+      // The context-menu key asks for the menu on its release. Wine's default handling does not
+      // (only Shift+F10); the release is taken here, so Windows' own does not ask a second time.
+      if (Message.WParam == VK_APPS && OnContextMenu) {
+        ::SendMessageW(FHandle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(FHandle), -1);
+        Message.Result = 0;
+        return;
+      }
+      break;
     case WM_CONTEXTMENU: {
       if (!OnContextMenu) break;
       POINT Point{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};

@@ -66,7 +66,8 @@ class TListView : public TControl {
   std::function<void(int Row)> OnActivate;
   // A key pressed in the list (virtual-key code).
   std::function<void(WORD Key)> OnKeyDown;
-  // The context menu asked for by mouse or keyboard, at a screen point.
+  // The context menu asked for by mouse or keyboard (Shift+F10, the context-menu key), at a
+  // screen point.
   std::function<void(POINT Screen)> OnContextMenu;
 
   void UpdateLayout() override;

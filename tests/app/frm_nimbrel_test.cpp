@@ -21,6 +21,7 @@
 #include "net/update_status.h"
 #include "startup/autorun_page.h"
 #include "tests/support/recorded_links.h"
+#include "tests/support/wait_loaded.h"
 #include "widgets/application.h"
 #include "widgets/page_load.h"
 
@@ -169,6 +170,7 @@ TEST_F(FrmNimbrelTest, PagesAreMadeOnceAndLoadedOnEveryVisit) {
 
   Press(Window.BtnAutorun);  // the pressed button does nothing
   EXPECT_EQ(Frame->LoadCount(), 1);
+  ASSERT_TRUE(test::WaitLoaded(*Frame));
 
   Press(Window.BtnInstall);
   EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 2);
@@ -385,9 +387,11 @@ TEST_F(FrmNimbrelTest, TheCleanGetsCopiesOfTheListsOfThePagesThatWereOpened) {
     size_t PageRows = 0, PageInventory = 0;
     if (OpenPages) {
       Press(Window.BtnAutorun);
+      ASSERT_TRUE(test::WaitLoaded(*Window.FrmAutorun));
       Press(Window.BtnInstall);
       Press(Window.BtnHome);
       PageRows = Window.FrmAutorun->ListAutoObj().size();
+      EXPECT_GT(PageRows, 0u) << "the machine's services at least";
       PageInventory = Window.FrmInstall->InventoryCopy().size();
     }
     Press(Window.BtnStart);
