@@ -13,7 +13,8 @@ using TStopQuery = std::function<bool()>;
 
 // CollectAutorun, asking Stopped before each source and before each service (Wine's service
 // manager takes several calls per service). Once Stopped answers true the collection ends and
-// List holds the entries collected so far. Any thread; a worker has COM initialised for the
+// List holds the entries collected so far. Stopped is asked between two appends, on the
+// collecting thread, so it may read List as it is then. Any thread; a worker has COM initialised for the
 // multithreaded apartment (startup/task_scheduler.h).
 void CollectAutorun(TAutorunList& List, const TStopQuery& Stopped);
 

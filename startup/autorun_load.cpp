@@ -1,6 +1,11 @@
 // A Startup page load: the worker's part and its thread.
 #include "startup/autorun_load.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
 #include "base/ascii.h"
 #include "base/paths.h"
 #include "base/sync.h"
@@ -11,44 +16,125 @@ namespace {
 
 bool IsKind(const std::wstring& From, const wchar_t* Kind) { return SameTextAscii(From, Kind); }
 
-// The icons of one load: those known at its start, those it extracts, and the locations that
-// gave none (checked again at the next load, as the cache keeps only icons).
-class TLoadIcons {
- public:
-  TLoadIcons(const std::map<std::wstring, int>& Cache, TAutorunLoadResult& Result) : FCache(Cache), FResult(Result) {}
+// Whether an entry's row reads its file: registry and startup-folder entries do.
+bool ReadsFile(const TAutorunInfo& Entry) { return !IsKind(Entry.From, L"SCHE") && !IsKind(Entry.From, L"SERV"); }
 
-  // Sets Item.Icon, or notes the new icon it shows.
-  void Assign(const std::wstring& Location, TAutorunItem& Item, int& NewIcon) {
-    NewIcon = -1;
-    const int Default = static_cast<int>(TStockImage::Registry);
-    const TIconLocation Parsed = ParseIconLocation(Location, Default);
-    if (Parsed.Key.empty()) {
-      Item.Icon = Default;
-      return;
+// What one load learns about files, each read once: product names by file and icons by icon
+// location key (an empty icon: the location gave none). Not locked: one thread at a time.
+class TFileFacts {
+ public:
+  explicit TFileFacts(const std::map<std::wstring, int>& Cache) : FCache(Cache) {}
+
+  const std::wstring& ProductName(const std::wstring& File) {
+    auto Found = FNames.find(File);
+    if (Found == FNames.end()) {
+      std::map<std::wstring, std::wstring> Strings;
+      GetFileVersionStrings(File, {L"ProductName"}, Strings);
+      Found = FNames.emplace(File, std::move(Strings[L"ProductName"])).first;
     }
-    if (const auto Cached = FCache.find(Parsed.Key); Cached != FCache.end()) {
-      Item.Icon = Cached->second;
-      return;
-    }
-    if (const auto Seen = FSeen.find(Parsed.Key); Seen != FSeen.end()) {
-      NewIcon = Seen->second;
-      if (NewIcon < 0) Item.Icon = static_cast<int>(TStockImage::Document);
-      return;
-    }
-    TOwnedIcon Icon = ExtractFileIcon(Parsed);
-    if (Icon) {
-      NewIcon = static_cast<int>(FResult.NewIcons.size());
-      FResult.NewIcons.push_back(TAutorunNewIcon{Parsed.Key, std::move(Icon)});
-    } else {
-      Item.Icon = static_cast<int>(TStockImage::Document);
-    }
-    FSeen[Parsed.Key] = NewIcon;
+    return Found->second;
   }
+
+  // The key of the entry's icon location, its icon extracted unless the page has it already.
+  TIconLocation Icon(const std::wstring& Location) {
+    TIconLocation Parsed = ParseIconLocation(Location, static_cast<int>(TStockImage::Registry));
+    if (!Parsed.Key.empty() && !FCache.contains(Parsed.Key) && !FIcons.contains(Parsed.Key)) {
+      FIcons.emplace(Parsed.Key, ExtractFileIcon(Parsed));
+    }
+    return Parsed;
+  }
+
+  // Reads what the entry's row will show.
+  void Learn(const TAutorunInfo& Entry) {
+    ProductName(Entry.FileName);
+    Icon(Entry.FileName);
+  }
+
+  const std::map<std::wstring, int>& Cache() const { return FCache; }
+  std::map<std::wstring, TOwnedIcon>& Icons() { return FIcons; }
 
  private:
   const std::map<std::wstring, int>& FCache;
-  TAutorunLoadResult& FResult;
-  std::map<std::wstring, int> FSeen;  // key -> index in NewIcons, -1: no icon
+  std::map<std::wstring, std::wstring> FNames;
+  std::map<std::wstring, TOwnedIcon> FIcons;
+};
+
+// Reads the files of new rows on a thread of its own while the collection goes on (the
+// services, which take longest, come last). The collection hands over what it has each time it
+// asks whether to stop; Finish waits for the thread, after which the facts are the caller's.
+class TEarlyFacts {
+ public:
+  TEarlyFacts(const TAutorunLoadInput& Input, TFileFacts& Facts, const TStopQuery& Stopped)
+      : FInput(Input), FFacts(Facts), FStopped(Stopped) {
+    for (const TAutorunItem& Row : Input.Rows) FRowKeys.insert(AsciiUpper(AutorunKey(Row.From, Row.Target)));
+  }
+  ~TEarlyFacts() { Finish(); }
+  TEarlyFacts(const TEarlyFacts&) = delete;
+  TEarlyFacts& operator=(const TEarlyFacts&) = delete;
+
+  // On the collecting thread, between two of its appends: takes the entries added since the
+  // last call that will become rows reading a file.
+  void Offer(const TAutorunList& List) {
+    std::vector<TAutorunInfo> Batch;
+    for (; FOffered < List.size(); ++FOffered) {
+      const TAutorunInfo& Entry = List[FOffered];
+      if (!ReadsFile(Entry) || FRowKeys.contains(AsciiUpper(AutorunKey(Entry.From, Entry.Target)))) continue;
+      if (!WantsAutorunRow(Entry, FInput.ShowAll, FInput.FileWhite, FInput.NameWhite)) continue;
+      Batch.push_back(Entry);
+    }
+    if (Batch.empty()) return;
+    {
+      const std::lock_guard<std::mutex> Guard(FLock);
+      FQueue.insert(FQueue.end(), std::make_move_iterator(Batch.begin()), std::make_move_iterator(Batch.end()));
+    }
+    FWake.notify_one();
+    if (FThread.joinable()) return;
+    try {
+      FThread = std::thread([this] { Run(); });
+    } catch (...) {
+      // No thread: the worker reads the files itself after the collection.
+      const std::lock_guard<std::mutex> Guard(FLock);
+      FQueue.clear();
+    }
+  }
+
+  void Finish() {
+    {
+      const std::lock_guard<std::mutex> Guard(FLock);
+      FDone = true;
+    }
+    FWake.notify_one();
+    if (FThread.joinable()) FThread.join();
+  }
+
+ private:
+  void Run() {
+    const TComScope Com(COINIT_MULTITHREADED);  // shell icon handlers may use COM
+    std::unique_lock<std::mutex> Lock(FLock);
+    for (;;) {
+      FWake.wait(Lock, [this] { return FDone || !FQueue.empty(); });
+      if (FQueue.empty()) return;
+      std::vector<TAutorunInfo> Batch;
+      Batch.swap(FQueue);
+      Lock.unlock();
+      for (const TAutorunInfo& Entry : Batch) {
+        if (FStopped()) break;
+        FFacts.Learn(Entry);
+      }
+      Lock.lock();
+    }
+  }
+
+  const TAutorunLoadInput& FInput;
+  TFileFacts& FFacts;
+  const TStopQuery& FStopped;
+  std::unordered_set<std::wstring> FRowKeys;
+  size_t FOffered = 0;
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::vector<TAutorunInfo> FQueue;
+  bool FDone = false;
+  std::thread FThread;
 };
 
 }  // namespace
@@ -56,21 +142,26 @@ class TLoadIcons {
 TAutorunLoadResult PrepareAutorunLoad(const TAutorunLoadInput& Input, const TAutorunCollector& Collect,
                                       const TStopQuery& Stopped) {
   TAutorunLoadResult Result;
-  try {
-    Collect(Result.Entries, Stopped);
-  } catch (...) {
-    Result.Error = std::current_exception();
-    Result.Stopped = true;
-    return Result;
+  TFileFacts Facts(Input.IconCache);
+  {
+    TEarlyFacts Early(Input, Facts, Stopped);
+    try {
+      Collect(Result.Entries, [&] {
+        Early.Offer(Result.Entries);
+        return Stopped();
+      });
+    } catch (...) {
+      Result.Error = std::current_exception();
+    }
   }
-  if (Stopped()) {
+  if (Result.Error || Stopped()) {
     Result.Stopped = true;
     return Result;
   }
   Result.Merge = MergeAutorunRows(Input.Rows, Result.Entries, Input.ShowAll, Input.FileWhite, Input.NameWhite);
-  TLoadIcons Icons(Input.IconCache, Result);
   Result.NewRows.reserve(Result.Merge.Appended.size());
   Result.NewRowIcon.reserve(Result.Merge.Appended.size());
+  std::map<std::wstring, int> NewIconOfKey;  // key -> index in NewIcons, -1: no icon
   for (const size_t Index : Result.Merge.Appended) {
     if (Stopped()) {
       Result.Stopped = true;
@@ -84,11 +175,26 @@ TAutorunLoadResult PrepareAutorunLoad(const TAutorunLoadInput& Input, const TAut
     } else if (IsKind(Entry.From, L"SERV")) {
       Item.Icon = static_cast<int>(TStockImage::Gears);
     } else {
-      std::map<std::wstring, std::wstring> Strings;
-      GetFileVersionStrings(Entry.FileName, {L"ProductName"}, Strings);
-      const auto Product = Strings.find(L"ProductName");
-      if (Product != Strings.end() && !Product->second.empty()) Item.FileName = Product->second;
-      Icons.Assign(Entry.FileName, Item, NewIcon);
+      if (const std::wstring& Product = Facts.ProductName(Entry.FileName); !Product.empty()) Item.FileName = Product;
+      const TIconLocation Location = Facts.Icon(Entry.FileName);
+      if (Location.Key.empty()) {
+        Item.Icon = static_cast<int>(TStockImage::Registry);
+      } else if (const auto Cached = Facts.Cache().find(Location.Key); Cached != Facts.Cache().end()) {
+        Item.Icon = Cached->second;
+      } else {
+        auto Known = NewIconOfKey.find(Location.Key);
+        if (Known == NewIconOfKey.end()) {
+          TOwnedIcon& Icon = Facts.Icons()[Location.Key];
+          int Added = -1;
+          if (Icon) {
+            Added = static_cast<int>(Result.NewIcons.size());
+            Result.NewIcons.push_back(TAutorunNewIcon{Location.Key, std::move(Icon)});
+          }
+          Known = NewIconOfKey.emplace(Location.Key, Added).first;
+        }
+        NewIcon = Known->second;
+        if (NewIcon < 0) Item.Icon = static_cast<int>(TStockImage::Document);
+      }
     }
     Result.NewRows.push_back(std::move(Item));
     Result.NewRowIcon.push_back(NewIcon);

@@ -51,14 +51,17 @@ struct TAutorunLoadResult {
   std::exception_ptr Error;
 };
 
-// Fills List (replacing it), asking Stopped as it goes.
+// Fills List (replacing it), asking Stopped as it goes, between two appends (as CollectAutorun
+// does: at each ask the entries so far can be read).
 using TAutorunCollector = std::function<void(TAutorunList& List, const TStopQuery& Stopped)>;
 
 // The worker's part of a load: collects, merges with Input.Rows, and makes the new rows: a task
 // shows the clock and its caption, a service the gears and its caption, any other entry the
 // product name of its file (else its caption) and its file's icon (the registry image for an
-// empty location, the blank document for a missing file or one without an icon; one extraction
-// per location). Any thread. An exception of Collect is returned in Error.
+// empty location, the blank document for a missing file or one without an icon). Each file's
+// version resource and each icon location are read once per load, by a second thread while the
+// collection goes on (from what Collect has appended each time it asks Stopped), the rest after
+// it. Any thread. An exception of Collect is returned in Error.
 TAutorunLoadResult PrepareAutorunLoad(const TAutorunLoadInput& Input, const TAutorunCollector& Collect,
                                       const TStopQuery& Stopped);
 
