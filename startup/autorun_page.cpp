@@ -33,7 +33,7 @@ TFrmAutorun::TFrmAutorun(TComponent* Owner, TControl* Parent)
   SetBounds(0, 0, Width, Height);
   SetColor(RGB(255, 255, 255));
 
-  ListAutorun = Create<TListView>(this, L"ListAutorun");
+  ListAutorun = Create<TListView>(this, L"ListAutorun", true);
   ListAutorun->SetBounds(0, 0, Width, Height - PanelHeight);
   PnlAutorun = Create<TPanel>(this, L"PnlAutorun");
   PnlAutorun->SetBounds(0, Height - PanelHeight, Width, PanelHeight);
@@ -163,25 +163,35 @@ void TFrmAutorun::ApplyLoad(TAutorunLoadResult& Result) {
   }
   if (!NewIconIndex.empty()) DataIcon.Changed();
 
-  ListAutorun->BeginUpdate();
-  struct TEndUpdate {
-    TListView* List;
-    ~TEndUpdate() { List->EndUpdate(); }
-  } EndUpdate{ListAutorun};
+  // The list holds only a count: the selection, kept by index, is moved with its entry (rows
+  // before it may go) and cleared when its entry goes.
+  const int Selected = ListAutorun->SelectedIndex();
+  int NewSelected = Selected;
   FRows.reserve(FRows.size() + Result.NewRows.size());
   for (size_t I = 0; I < Result.NewRows.size(); ++I) {
     TAutorunItem& Item = Result.NewRows[I];
     const int NewIcon = Result.NewRowIcon[I];
     if (NewIcon >= 0) Item.Icon = NewIconIndex[static_cast<size_t>(NewIcon)];
     FRows.push_back(std::move(Item));
-    ListAutorun->InsertRow(static_cast<int>(FRows.size()) - 1);
   }
-  // Rows go by index, from the last: the list keeps the selection on its entry, or drops it.
-  for (const size_t Index : Result.Merge.Removed) {
+  for (const size_t Index : Result.Merge.Removed) {  // from the last to the first
     if (Index >= Kept) continue;
-    ListAutorun->DeleteRow(static_cast<int>(Index));
     FRows.erase(FRows.begin() + static_cast<std::ptrdiff_t>(Index));
+    if (static_cast<int>(Index) == Selected) {
+      NewSelected = -1;
+    } else if (static_cast<int>(Index) < Selected && NewSelected > 0) {
+      --NewSelected;
+    }
   }
+  ListAutorun->BeginUpdate();
+  struct TEndUpdate {
+    TListView* List;
+    ~TEndUpdate() { List->EndUpdate(); }
+  } EndUpdate{ListAutorun};
+  if (NewSelected != Selected) ListAutorun->SetSelectedIndex(-1, false);
+  const int Count = static_cast<int>(FRows.size());
+  if (ListAutorun->RowCount() != Count) ListAutorun->SetRowCount(Count, true);
+  if (NewSelected != Selected && NewSelected >= 0) ListAutorun->SetSelectedIndex(NewSelected, false);
   ListAutorun->RefreshRows();
   ShowButtonFor(ListAutorun->SelectedIndex());
 }

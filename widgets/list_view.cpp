@@ -213,7 +213,9 @@ void TListView::SyncImages() {
 
 int TListView::RowCount() const { return FHandle != nullptr ? ListView_GetItemCount(FHandle) : 0; }
 
-void TListView::SetRowCount(int Count) { ListView_SetItemCountEx(FHandle, Count, 0); }
+void TListView::SetRowCount(int Count, bool KeepScroll) {
+  ListView_SetItemCountEx(FHandle, Count, KeepScroll ? LVSICF_NOSCROLL : 0);
+}
 
 void TListView::InsertRow(int Index) {
   LVITEMW Item{};
@@ -245,15 +247,19 @@ void TListView::EndUpdate() {
   ::InvalidateRect(FHandle, nullptr, FALSE);
 }
 
-int TListView::SelectedIndex() const { return ListView_GetNextItem(FHandle, -1, LVNI_SELECTED); }
+int TListView::SelectedIndex() const {
+  // The count is kept by the control; the search asks row by row (of the parent, for owner data).
+  if (FHandle == nullptr || ListView_GetSelectedCount(FHandle) == 0) return -1;
+  return ListView_GetNextItem(FHandle, -1, LVNI_SELECTED);
+}
 
-void TListView::SetSelectedIndex(int Index) {
+void TListView::SetSelectedIndex(int Index, bool Scroll) {
   if (Index < 0) {
     ListView_SetItemState(FHandle, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     return;
   }
   ListView_SetItemState(FHandle, Index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-  ListView_EnsureVisible(FHandle, Index, FALSE);
+  if (Scroll) ListView_EnsureVisible(FHandle, Index, FALSE);
 }
 
 int TListView::FocusedIndex() const { return ListView_GetNextItem(FHandle, -1, LVNI_FOCUSED); }
