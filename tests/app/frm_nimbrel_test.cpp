@@ -619,5 +619,42 @@ TEST(PageLoader, ALoadAskedForDuringALoadRunsOnceAfterIt) {
   EXPECT_FALSE(Failing.Loading()) << "ready for the next request";
 }
 
+// The same rule when a load ends later, from a worker's hand-over.
+TEST(PageLoader, AnAsyncLoadAskedForDuringALoadStartsOnceWhenItIsOver) {
+  int Starts = 0;
+  TAsyncPageLoader Loader([&] { ++Starts; });
+  Loader.Request();
+  EXPECT_TRUE(Loader.Loading());
+  Loader.Request();
+  Loader.Request();
+  EXPECT_EQ(Starts, 1) << "remembered, not started";
+  Loader.Finished();
+  EXPECT_EQ(Starts, 2) << "the remembered requests start one load";
+  EXPECT_TRUE(Loader.Loading());
+  Loader.Finished();
+  EXPECT_EQ(Starts, 2);
+  EXPECT_FALSE(Loader.Loading());
+
+  // A load that ends inside its own start (no worker) runs a request made meanwhile after it,
+  // never nested.
+  int Depth = 0, MaxDepth = 0, Inline = 0;
+  TAsyncPageLoader* Self = nullptr;
+  TAsyncPageLoader Sync([&] {
+    MaxDepth = std::max(MaxDepth, ++Depth);
+    if (++Inline == 1) Self->Request();
+    Self->Finished();
+    --Depth;
+  });
+  Self = &Sync;
+  Sync.Request();
+  EXPECT_EQ(Inline, 2);
+  EXPECT_EQ(MaxDepth, 1);
+  EXPECT_FALSE(Sync.Loading());
+
+  TAsyncPageLoader Failing([&] { throw std::runtime_error("no worker"); });
+  EXPECT_THROW(Failing.Request(), std::runtime_error);
+  EXPECT_FALSE(Failing.Loading()) << "ready for the next request";
+}
+
 }  // namespace
 }  // namespace nimbrel

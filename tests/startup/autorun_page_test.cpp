@@ -15,6 +15,7 @@
 #include "base/sync.h"
 #include "net/endpoints.h"
 #include "startup/autorun_save.h"
+#include "widgets/stock_images.h"
 #include "tests/startup/autorun_fixture.h"
 #include "tests/support/recorded_links.h"
 #include "tests/support/wait_loaded.h"
@@ -460,6 +461,48 @@ TEST_F(AutorunPageTest, ARowsTipShowsItsTargetAndTheCommandOfRegistryAndServiceE
   }
   EXPECT_EQ(Frame->RowTip(static_cast<int>(Tips.size())), L"");
   EXPECT_EQ(Frame->RowTip(-1), L"");
+}
+
+// New rows read their files: the product name, one image per icon location shared by the rows
+// that show it and kept for later loads, the registry image for an empty location and the blank
+// document for a missing file. The same whether the files are read while the collection goes on
+// (a collector that asks whether to stop between appends) or after it.
+TEST_F(AutorunPageTest, NewRowsShowTheirFilesNamesAndSharedIcons) {
+  const std::wstring Notepad = GetSpecialFolder(CSIDL_SYSTEM) + L"\\notepad.exe";
+  std::map<std::wstring, std::wstring> Strings;
+  GetFileVersionStrings(Notepad, {L"ProductName"}, Strings);
+  const std::wstring Product = Strings[L"ProductName"].empty() ? Prefix + L"A" : Strings[L"ProductName"];
+  auto Entry = [&](const std::wstring& Name, const std::wstring& File) {
+    return TAutorunInfo{File, Prefix + Name, L"\"" + File + L"\"", RunTarget + Prefix + Name, L"HKCU", true};
+  };
+  for (const bool AsksBetweenAppends : {true, false}) {
+    SCOPED_TRACE(AsksBetweenAppends ? "read during the collection" : "read after it");
+    TearDown();
+    SetUp();
+    TAutorunList Entries = {Entry(L"A", Notepad), Entry(L"B", L"\"" + Notepad + L"\""), Entry(L"Empty", L""),
+                            Entry(L"Gone", L"C:\\NoSuch\\gone.exe")};
+    Frame->Collector = [&](TAutorunList& List, const TStopQuery& Stopped) {
+      List.clear();
+      for (const TAutorunInfo& Info : Entries) {
+        if (AsksBetweenAppends && Stopped()) return;
+        List.push_back(Info);
+      }
+    };
+    Load();
+    ASSERT_EQ(Frame->Rows().size(), 4u);
+    const auto& Rows = Frame->Rows();
+    EXPECT_EQ(Rows[0].FileName, Product);
+    EXPECT_EQ(Rows[0].Icon, StockImageCount) << "the first icon after the four stock images";
+    EXPECT_EQ(Rows[1].Icon, Rows[0].Icon) << "quotes aside, the same location: one image";
+    EXPECT_EQ(Rows[2].Icon, static_cast<int>(TStockImage::Registry));
+    EXPECT_EQ(Rows[3].Icon, static_cast<int>(TStockImage::Document));
+    EXPECT_EQ(Rows[3].FileName, Prefix + L"Gone") << "no version resource: the caption";
+
+    Entries.push_back(Entry(L"C", Notepad));
+    Load();
+    ASSERT_EQ(Frame->Rows().size(), 5u);
+    EXPECT_EQ(Frame->Rows()[4].Icon, Frame->Rows()[0].Icon) << "the icon kept from the first load";
+  }
 }
 
 // Only opens the save dialog and cancels it: writing the file is tested on its own.
