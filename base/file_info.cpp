@@ -74,36 +74,41 @@ int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::w
   return static_cast<int>(Values.size());
 }
 
+TIconLocation ParseIconLocation(const std::wstring& Location, int DefaultNumber) {
+  TIconLocation Result;
+  for (wchar_t C : Location) {
+    if (C != L'"') Result.Key += C;
+  }
+  Result.Key = TrimBlanks(Result.Key);
+  Result.File = Result.Key;
+  const size_t Comma = Result.Key.find(L',');
+  if (Comma != std::wstring::npos) {
+    Result.File = TrimBlanks(Result.Key.substr(0, Comma));
+    Result.Number = ParseInteger(Result.Key.substr(Comma + 1), DefaultNumber);
+  }
+  return Result;
+}
+
+TOwnedIcon ExtractFileIcon(const TIconLocation& Location) {
+  if (Location.Key.empty() || !FileExists(Location.File)) return TOwnedIcon();
+  // ExtractAssociatedIconW may write a path of up to MAX_PATH characters back into the buffer.
+  std::vector<wchar_t> Path(std::max<size_t>(Location.File.size(), MAX_PATH) + 1, L'\0');
+  Location.File.copy(Path.data(), Location.File.size());
+  WORD Index = static_cast<WORD>(Location.Number);
+  return TOwnedIcon(::ExtractAssociatedIconW(nullptr, Path.data(), &Index));
+}
+
 int GetFileIconIndex(std::map<std::wstring, int>& Cache, TIconCollection& Images, const std::wstring& Location,
                      int DefaultIndex) {
   try {
-    std::wstring Cleaned;
-    for (wchar_t C : Location) {
-      if (C != L'"') Cleaned += C;
-    }
-    Cleaned = TrimBlanks(Cleaned);
-    if (Cleaned.empty()) return DefaultIndex;
-
-    std::wstring File = Cleaned;
-    int Number = 0;
-    const size_t Comma = Cleaned.find(L',');
-    if (Comma != std::wstring::npos) {
-      File = TrimBlanks(Cleaned.substr(0, Comma));
-      Number = ParseInteger(Cleaned.substr(Comma + 1), DefaultIndex);
-    }
-
-    const auto Cached = Cache.find(Cleaned);
+    const TIconLocation Parsed = ParseIconLocation(Location, DefaultIndex);
+    if (Parsed.Key.empty()) return DefaultIndex;
+    const auto Cached = Cache.find(Parsed.Key);
     if (Cached != Cache.end()) return Cached->second;
-    if (!FileExists(File)) return 0;
-
-    // ExtractAssociatedIconW may write a path of up to MAX_PATH characters back into the buffer.
-    std::vector<wchar_t> Path(std::max<size_t>(File.size(), MAX_PATH) + 1, L'\0');
-    File.copy(Path.data(), File.size());
-    WORD Index = static_cast<WORD>(Number);
-    TOwnedIcon Icon(::ExtractAssociatedIconW(nullptr, Path.data(), &Index));
+    TOwnedIcon Icon = ExtractFileIcon(Parsed);
     if (!Icon) return 0;
-    const int Added = Images.Add(std::move(Icon), Cleaned);
-    Cache[Cleaned] = Added;
+    const int Added = Images.Add(std::move(Icon), Parsed.Key);
+    Cache[Parsed.Key] = Added;
     Images.Changed();
     return Added;
   } catch (...) {

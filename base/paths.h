@@ -57,7 +57,7 @@ std::wstring ExtractCommandPath(const std::wstring& CommandLine);
 
 // Adds each of Keys found in the file's version strings (first translation only) to Values,
 // replacing an entry already there, and returns the number of entries in Values afterwards;
-// 0, with Values untouched, when the file or its version resource cannot be read. Main thread.
+// 0, with Values untouched, when the file or its version resource cannot be read. Any thread.
 int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::wstring>& Keys,
                           std::map<std::wstring, std::wstring>& Values);
 
@@ -67,5 +67,18 @@ int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::w
 // missing file or a file that gives no icon. Main thread.
 int GetFileIconIndex(std::map<std::wstring, int>& Cache, TIconCollection& Images, const std::wstring& Location,
                      int DefaultIndex);
+
+// An icon location as GetFileIconIndex reads it: Key is the location without quotes and outer
+// blanks (the cache key; empty when nothing is left), File the part before the first comma,
+// Number the icon number after it (DefaultNumber when it cannot be read, 0 without a comma).
+struct TIconLocation {
+  std::wstring Key;
+  std::wstring File;
+  int Number = 0;
+};
+TIconLocation ParseIconLocation(const std::wstring& Location, int DefaultNumber);
+// The icon at a location (ExtractAssociatedIconW); empty for an empty key, a missing file or a
+// file that gives no icon. Any thread: the icon may be added to a collection on another.
+TOwnedIcon ExtractFileIcon(const TIconLocation& Location);
 
 }  // namespace nimbrel

@@ -1,6 +1,8 @@
 // The Startup page's load, measured in-process under Wine. Prints; asserts nothing.
 //   bench_startup_page seed        puts 300 services, 200 Run values and 40 startup files on the machine
-//   bench_startup_page page RUNS   the first LoadAutorun of a new page, then a reload, RUNS times each
+//   bench_startup_page page RUNS   the first LoadAutorun of a new page, then a reload, RUNS times
+//                                  each, each until its result is in, with the longest time the
+//                                  main thread left a watchdog's message unanswered meanwhile
 //   bench_startup_page floor RUNS  the same system calls (collection, version resources, icon
 //                                  extraction) building nothing, RUNS times
 //   bench_startup_page parts RUNS  the collection alone, with a window on the thread
@@ -16,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/translate.h"
@@ -24,6 +27,7 @@
 #include "base/registry.h"
 #include "base/sync.h"
 #include "startup/autorun.h"
+#include "startup/autorun_collect.h"
 #include "startup/autorun_page.h"
 #include "startup/task_scheduler.h"
 
@@ -65,6 +69,75 @@ void Seed() {
                                                  SERVICE_ERROR_IGNORE, (System + L"\\notepad.exe -service").c_str(),
                                                  nullptr, nullptr, nullptr, nullptr, nullptr));
   }
+  // Wine's service manager answers for new services only some seconds after making them.
+  for (int I = 0; I < 300; ++I) {
+    TOwnedServiceHandle Last(::OpenServiceW(Manager.get(), L"BenchService299", SERVICE_QUERY_CONFIG));
+    if (Last) break;
+    ::Sleep(100);
+  }
+}
+
+// Measures how long the main thread is blocked: a thread posts a message to a window of the
+// main thread every 10 ms and notes the longest time until it is answered.
+class TWatchdog {
+ public:
+  TWatchdog() {
+    WNDCLASSEXW Class{};
+    Class.cbSize = sizeof(Class);
+    Class.lpfnWndProc = [](HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) -> LRESULT {
+      if (Message == WM_APP + 0x50) {
+        ::SetEvent(reinterpret_cast<HANDLE>(LParam));
+        return 0;
+      }
+      return ::DefWindowProcW(Window, Message, WParam, LParam);
+    };
+    Class.hInstance = ::GetModuleHandleW(nullptr);
+    Class.lpszClassName = L"NimbrelBenchWatchdog";
+    ::RegisterClassExW(&Class);
+    FWindow = ::CreateWindowExW(0, Class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Class.hInstance, nullptr);
+  }
+  ~TWatchdog() { ::DestroyWindow(FWindow); }
+
+  void Start() {
+    FLongest = 0;
+    ::ResetEvent(FStop.get());
+    FThread = std::thread([this] {
+      const HANDLE Waits[] = {FAnswered.get(), FStop.get()};
+      for (;;) {
+        ::ResetEvent(FAnswered.get());
+        const auto Posted = TClock::now();
+        ::PostMessageW(FWindow, WM_APP + 0x50, 0, reinterpret_cast<LPARAM>(FAnswered.get()));
+        if (::WaitForMultipleObjects(2, Waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
+        FLongest = std::max(FLongest, Milliseconds(Posted));
+        if (::WaitForSingleObject(FStop.get(), 10) == WAIT_OBJECT_0) return;
+      }
+    });
+  }
+  // The longest wait for an answer since Start (a ping unanswered at the stop not counted).
+  double Stop() {
+    ::SetEvent(FStop.get());
+    FThread.join();
+    return FLongest;
+  }
+
+ private:
+  HWND FWindow = nullptr;
+  TOwnedHandle FAnswered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  TOwnedHandle FStop{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::thread FThread;
+  double FLongest = 0;
+};
+
+// Lets the main thread's messages run until the page's load is over, as the message loop does.
+void WaitLoaded(const TFrmAutorun& Frame) {
+  while (Frame.Loading()) {
+    MSG Message;
+    while (::PeekMessageW(&Message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&Message);
+      ::DispatchMessageW(&Message);
+    }
+    if (Frame.Loading()) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
 }
 
 // What the page's load asks of the system, and nothing else.
@@ -73,13 +146,14 @@ size_t Floor(double& CollectMs) {
   const auto Start = TClock::now();
   CollectAutorun(List);
   CollectMs = Milliseconds(Start);
+  // Each file once, for its version resource and its icon, as the page reads them.
   std::map<std::wstring, bool> Extracted;
   for (const TAutorunInfo& Entry : List) {
     if (Entry.From == L"SCHE" || Entry.From == L"SERV" || Entry.FileName.empty()) continue;
-    std::map<std::wstring, std::wstring> Strings;
-    GetFileVersionStrings(Entry.FileName, {L"ProductName"}, Strings);
     if (Extracted.contains(Entry.FileName)) continue;
     Extracted[Entry.FileName] = true;
+    std::map<std::wstring, std::wstring> Strings;
+    GetFileVersionStrings(Entry.FileName, {L"ProductName"}, Strings);
     std::vector<wchar_t> Path(Entry.FileName.begin(), Entry.FileName.end());
     Path.resize(MAX_PATH + 1 + Entry.FileName.size(), L'\0');
     WORD Index = 0;
@@ -129,9 +203,10 @@ int wmain(int Argc, wchar_t** Argv) {
     return 0;
   }
   if (Mode == L"page") {
-    std::vector<double> First, Reload, FirstOwn, ReloadOwn;
+    std::vector<double> First, Reload, FirstOwn, ReloadOwn, FirstBlock, ReloadBlock;
     size_t Rows = 0;
     double CollectMs = 0;
+    TWatchdog Watchdog;
     for (int I = 0; I < Runs; ++I) {
       TPanel Host(nullptr, nullptr, L"Host");
       Host.SetBounds(0, 0, 448, 367);
@@ -140,23 +215,28 @@ int wmain(int Argc, wchar_t** Argv) {
       TStringList Empty;
       Frame->FFileWhite = &Empty;
       Frame->FNameWhite = &Empty;
-      Frame->Collector = [&CollectMs](TAutorunList& List) {
+      Frame->Collector = [&CollectMs](TAutorunList& List, const TStopQuery& Stopped) {
         const auto Start = TClock::now();
-        CollectAutorun(List);
+        CollectAutorun(List, Stopped);
         CollectMs = Milliseconds(Start);
       };
-      auto Start = TClock::now();
-      Frame->LoadAutorun();
-      First.push_back(Milliseconds(Start));
-      FirstOwn.push_back(First.back() - CollectMs);
-      Start = TClock::now();
-      Frame->LoadAutorun();
-      Reload.push_back(Milliseconds(Start));
-      ReloadOwn.push_back(Reload.back() - CollectMs);
+      auto Load = [&](std::vector<double>& Total, std::vector<double>& Own, std::vector<double>& Block) {
+        Watchdog.Start();
+        const auto Start = TClock::now();
+        Frame->LoadAutorun();
+        WaitLoaded(*Frame);
+        Total.push_back(Milliseconds(Start));
+        Block.push_back(Watchdog.Stop());
+        Own.push_back(Total.back() - CollectMs);
+      };
+      Load(First, FirstOwn, FirstBlock);
+      Load(Reload, ReloadOwn, ReloadBlock);
       Rows = Frame->Rows().size();
     }
-    std::printf("first_ms=%.1f first_own_ms=%.1f reload_ms=%.1f reload_own_ms=%.1f rows=%zu\n", Median(First),
-                Median(FirstOwn), Median(Reload), Median(ReloadOwn), Rows);
+    std::printf("first_ms=%.1f first_own_ms=%.1f reload_ms=%.1f reload_own_ms=%.1f first_block_ms=%.1f "
+                "reload_block_ms=%.1f rows=%zu\n",
+                Median(First), Median(FirstOwn), Median(Reload), Median(ReloadOwn), Median(FirstBlock),
+                Median(ReloadBlock), Rows);
     DisconnectTaskService();
     return 0;
   }

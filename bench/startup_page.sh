@@ -2,8 +2,9 @@
 # Startup page benchmark under Wine, on a prefix seeded with 300 services, 200 Run values and 40
 # startup files: the first LoadAutorun (collection and rows) beside a floor program that makes the
 # same system calls (version resources and icon extraction included) and builds nothing, as a
-# ratio; and a reload beside the first load. The page loads on the main thread, so the first load
-# is also the longest time the main thread is blocked. Prints; asserts nothing.
+# ratio; and a reload beside the first load, each until its result is in. The page collects on a
+# worker; a watchdog thread measures the longest time the main thread is blocked during a load.
+# Prints; asserts nothing.
 # Usage: bench/startup_page.sh [RUNS]   (default 5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,4 +43,5 @@ printf '  first LoadAutorun           %8.1f ms   %8.1f ms\n' "$first_ms" "$first
 printf '  reload                      %8.1f ms   %8.1f ms\n' "$reload_ms" "$reload_own"
 printf '  first / floor               %8.2f      %8.2f      (goal <= 1.5)\n' "$(ratio "$first_ms" "$floor_ms")" "$(ratio "$first_own" "$floor_own")"
 printf '  reload / first              %8.2f      %8.2f      (goal <= 0.5)\n' "$(ratio "$reload_ms" "$first_ms")" "$(ratio "$reload_own" "$first_own")"
-printf '  longest main-thread block   %8.1f ms   (the first load runs on it whole)\n' "$first_ms"
+printf '  longest main-thread block   %8.1f ms   first load, %.1f ms reload   (goal <= 200)\n' \
+  "$(value first_block_ms "$page")" "$(value reload_block_ms "$page")"

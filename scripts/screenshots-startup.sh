@@ -56,8 +56,8 @@ for lang in "${languages[@]}"; do
   nimbrel_ui_font "$lang"
   LC_ALL=$loc.UTF-8 LANG=$loc.UTF-8 wine "$build/app/Nimbrel.exe" &
   app=$!
-  wine "$driver" wait 30000 sleep 800 click BtnAutorun sleep 1500 click ChkAllList sleep 1500 \
-    post ListAutorun $WM_KEYDOWN $VK_HOME 0 sleep 500 post ListAutorun $WM_CONTEXTMENU 0 -1 sleep 1000 \
+  wine "$driver" wait 30000 sleep 800 click BtnAutorun rows ListAutorun sleep 500 click ChkAllList \
+    rows ListAutorun sleep 500 post ListAutorun $WM_KEYDOWN $VK_HOME 0 sleep 500 post ListAutorun $WM_CONTEXTMENU 0 -1 sleep 1000 \
     capture "$(winepath -w "$shots/$lang-startup.bmp")" \
     post ListAutorun $WM_KEYDOWN $VK_ESCAPE 0 sleep 300 close
   wait "$app" || true
@@ -69,7 +69,8 @@ done
 nimbrel_ui_font en
 LC_ALL=en_US.UTF-8 LANG=en_US.UTF-8 wine "$build/app/Nimbrel.exe" &
 app=$!
-wine "$driver" wait 30000 sleep 800 click BtnAutorun sleep 1500 post ListAutorun $WM_CONTEXTMENU 0 -1 sleep 800 \
+wine "$driver" wait 30000 sleep 800 click BtnAutorun rows ListAutorun sleep 500 \
+  post ListAutorun $WM_CONTEXTMENU 0 -1 sleep 800 \
   post ListAutorun $WM_KEYDOWN $VK_DOWN 0 sleep 300 post ListAutorun $WM_KEYDOWN $VK_RETURN 0 sleep 2500
 import -window root "$shots/screen.png"
 convert "$shots/screen.png" -trim "$out/save-dialog.png"

@@ -1,5 +1,5 @@
 // The machine's autostart entries: collecting them from every source and switching one off or
-// on the way Windows itself records it. Main thread; the Task Scheduler connection is shared
+// on the way Windows itself records it. Any thread; the Task Scheduler connection is shared
 // under TaskServiceLock (startup/task_scheduler.h).
 #pragma once
 

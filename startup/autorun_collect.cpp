@@ -4,11 +4,13 @@
 #include <shlobj.h>
 
 #include <mutex>
+#include <utility>
 
 #include "base/handle.h"
 #include "base/paths.h"
 #include "base/registry.h"
 #include "startup/autorun.h"
+#include "startup/autorun_collect.h"
 #include "startup/autorun_sources.h"
 #include "startup/task_scheduler.h"
 
@@ -67,7 +69,7 @@ void CollectTasks(TAutorunList& List) {
   });
 }
 
-void CollectServices(TAutorunList& List) {
+void CollectServices(TAutorunList& List, const TStopQuery& Stopped) {
   TOwnedServiceHandle Manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE));
   if (!Manager) return;
   DWORD Needed = 0;
@@ -87,6 +89,7 @@ void CollectServices(TAutorunList& List) {
   }
   std::vector<uint64_t> Config;
   for (DWORD I = 0; I < Count; ++I) {
+    if (Stopped()) return;
     const ENUM_SERVICE_STATUSW& Entry = Buffer[I];
     TOwnedServiceHandle Service(::OpenServiceW(Manager.get(), Entry.lpServiceName, SERVICE_QUERY_CONFIG));
     if (!Service) continue;
@@ -116,15 +119,25 @@ bool ReadStartupApproved(HKEY RootKey, const std::wstring& Key, const std::wstri
 }
 
 void CollectAutorun(TAutorunList& List) {
+  CollectAutorun(List, [] { return false; });
+}
+
+void CollectAutorun(TAutorunList& List, const TStopQuery& Stopped) {
   List.clear();
+  if (Stopped()) return;
   const std::wstring CommonFolder = GetSpecialFolder(CSIDL_COMMON_STARTUP);
   CollectFolder(CommonFolder, CommonFolder, List);
+  if (Stopped()) return;
   CollectFolder(GetSpecialFolder(CSIDL_STARTUP), CommonFolder, List);
-  CollectRunKey(HKEY_LOCAL_MACHINE, RunKey, List);
-  CollectRunKey(HKEY_LOCAL_MACHINE, Run32Key, List);
-  CollectRunKey(HKEY_CURRENT_USER, RunKey, List);
+  const std::pair<HKEY, const wchar_t*> RunKeys[] = {
+      {HKEY_LOCAL_MACHINE, RunKey}, {HKEY_LOCAL_MACHINE, Run32Key}, {HKEY_CURRENT_USER, RunKey}};
+  for (const auto& [Root, Key] : RunKeys) {
+    if (Stopped()) return;
+    CollectRunKey(Root, Key, List);
+  }
+  if (Stopped()) return;
   CollectTasks(List);
-  CollectServices(List);
+  CollectServices(List, Stopped);
 }
 
 }  // namespace nimbrel

@@ -4,11 +4,12 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "app/translate.h"
 #include "base/ascii.h"
-#include "base/paths.h"
+#include "base/sync.h"
 #include "base/shell_open.h"
 #include "net/endpoints.h"
 #include "startup/autorun_save.h"
@@ -26,13 +27,13 @@ bool IsKind(const std::wstring& From, const wchar_t* Kind) { return SameTextAsci
 }  // namespace
 
 TFrmAutorun::TFrmAutorun(TComponent* Owner, TControl* Parent)
-    : TPanel(Owner, Parent, L"FrmAutorun"), FLoader([this] { Load(); }) {
+    : TPanel(Owner, Parent, L"FrmAutorun"), FLoader([this] { StartLoad(); }) {
   const int Width = Parent != nullptr ? Parent->Bounds().Width : 362;
   const int Height = Parent != nullptr ? Parent->Bounds().Height : 359;
   SetBounds(0, 0, Width, Height);
   SetColor(RGB(255, 255, 255));
 
-  ListAutorun = Create<TListView>(this, L"ListAutorun");
+  ListAutorun = Create<TListView>(this, L"ListAutorun", true);
   ListAutorun->SetBounds(0, 0, Width, Height - PanelHeight);
   PnlAutorun = Create<TPanel>(this, L"PnlAutorun");
   PnlAutorun->SetBounds(0, Height - PanelHeight, Width, PanelHeight);
@@ -92,57 +93,118 @@ TFrmAutorun::TFrmAutorun(TComponent* Owner, TControl* Parent)
   BtnSave->OnClick = [this](TComponent*) { BtnSaveClick(); };
 }
 
-// The controls go while the rows, icons and the panel's brush they use still exist.
-TFrmAutorun::~TFrmAutorun() { DestroyComponents(); }
+TFrmAutorun::~TFrmAutorun() {
+  StopLoad();
+  // The controls go while the rows, icons and the panel's brush they use still exist.
+  DestroyComponents();
+}
+
+// The window closing stops a load: its hand-over never reaches the page, and the worker is
+// waited for while hand-overs are served (one inside Synchronize can finish).
+void TFrmAutorun::WndProc(TMessage& Message) {
+  if (Message.Msg == WM_DESTROY) StopLoad();
+  TPanel::WndProc(Message);
+}
+
+void TFrmAutorun::StopLoad() {
+  if (!FJob) return;
+  FJob->Stop();
+  FJob->Wait(StopWaitMilliseconds);
+  FJob.reset();
+}
 
 void TFrmAutorun::LoadAutorun() { FLoader.Request(); }
 
-void TFrmAutorun::Load() {
+void TFrmAutorun::StartLoad() {
   ++FLoadCount;
-  PaintNow(Handle());
-  Collector(FListAutoObj);
-  static const TStringList Empty;
-  const TAutorunMerge Merge = MergeAutorunRows(FRows, FListAutoObj, ChkAllList->Checked(),
-                                               FFileWhite != nullptr ? *FFileWhite : Empty,
-                                               FNameWhite != nullptr ? *FNameWhite : Empty);
-  for (size_t I = 0; I < FRows.size(); ++I) FRows[I].Enabled = Merge.Enabled[I];
+  if (FClearBeforeLoad) {
+    FClearBeforeLoad = false;
+    ListAutorun->Clear();
+    FRows.clear();
+  }
+  EnableSwitch(false);
+  TAutorunLoadInput Input;
+  Input.Rows = FRows;
+  Input.ShowAll = ChkAllList->Checked();
+  if (FFileWhite != nullptr) Input.FileWhite = *FFileWhite;
+  if (FNameWhite != nullptr) Input.NameWhite = *FNameWhite;
+  Input.IconCache = ListIconObj;
+  if (IsMainThread()) {
+    FJob = TAutorunLoadJob::Start(Input, Collector, [this](TAutorunLoadResult& Result) { ApplyLoad(Result); });
+    if (FJob) return;
+  }
+  // No worker, or no hand-over to this thread: the load runs here.
+  TAutorunLoadResult Result = PrepareAutorunLoad(Input, Collector, [] { return false; });
+  ApplyLoad(Result);
+}
+
+void TFrmAutorun::ApplyLoad(TAutorunLoadResult& Result) {
+  FJob.reset();
+  // Whatever happens here, the load is over: the next one may start and the switch works again.
+  struct TFinish {
+    TFrmAutorun& Page;
+    ~TFinish() {
+      Page.FLoader.Finished();
+      if (!Page.Loading()) Page.EnableSwitch(true);
+    }
+  } Finish{*this};
+  if (Result.Error) std::rethrow_exception(Result.Error);
+  if (Result.Stopped) return;
+
+  FListAutoObj = std::move(Result.Entries);
+  const size_t Kept = std::min(FRows.size(), Result.Merge.Enabled.size());
+  for (size_t I = 0; I < Kept; ++I) FRows[I].Enabled = Result.Merge.Enabled[I];
+  std::vector<int> NewIconIndex;
+  NewIconIndex.reserve(Result.NewIcons.size());
+  for (TAutorunNewIcon& Icon : Result.NewIcons) {
+    const int Index = DataIcon.Add(std::move(Icon.Icon), Icon.Key);
+    ListIconObj[Icon.Key] = Index;
+    NewIconIndex.push_back(Index);
+  }
+  if (!NewIconIndex.empty()) DataIcon.Changed();
+
+  // The list holds only a count: the selection, kept by index, is moved with its entry (rows
+  // before it may go) and cleared when its entry goes.
+  const int Selected = ListAutorun->SelectedIndex();
+  int NewSelected = Selected;
+  FRows.reserve(FRows.size() + Result.NewRows.size());
+  for (size_t I = 0; I < Result.NewRows.size(); ++I) {
+    TAutorunItem& Item = Result.NewRows[I];
+    const int NewIcon = Result.NewRowIcon[I];
+    if (NewIcon >= 0) Item.Icon = NewIconIndex[static_cast<size_t>(NewIcon)];
+    FRows.push_back(std::move(Item));
+  }
+  for (const size_t Index : Result.Merge.Removed) {  // from the last to the first
+    if (Index >= Kept) continue;
+    FRows.erase(FRows.begin() + static_cast<std::ptrdiff_t>(Index));
+    if (static_cast<int>(Index) == Selected) {
+      NewSelected = -1;
+    } else if (static_cast<int>(Index) < Selected && NewSelected > 0) {
+      --NewSelected;
+    }
+  }
   ListAutorun->BeginUpdate();
   struct TEndUpdate {
     TListView* List;
     ~TEndUpdate() { List->EndUpdate(); }
   } EndUpdate{ListAutorun};
-  for (const size_t Index : Merge.Appended) {
-    FRows.push_back(MakeRow(FListAutoObj[Index]));
-    ListAutorun->InsertRow(static_cast<int>(FRows.size()) - 1);
-  }
-  // Rows go by index, from the last: the list keeps the selection on its entry, or drops it.
-  for (const size_t Index : Merge.Removed) {
-    ListAutorun->DeleteRow(static_cast<int>(Index));
-    FRows.erase(FRows.begin() + static_cast<std::ptrdiff_t>(Index));
-  }
+  if (NewSelected != Selected) ListAutorun->SetSelectedIndex(-1, false);
+  const int Count = static_cast<int>(FRows.size());
+  if (ListAutorun->RowCount() != Count) ListAutorun->SetRowCount(Count, true);
+  if (NewSelected != Selected && NewSelected >= 0) ListAutorun->SetSelectedIndex(NewSelected, false);
   ListAutorun->RefreshRows();
   ShowButtonFor(ListAutorun->SelectedIndex());
 }
 
-TAutorunItem TFrmAutorun::MakeRow(const TAutorunInfo& Entry) {
-  TAutorunItem Item{Entry.Caption, Entry.Target, Entry.From, 0, Entry.Enabled};
-  if (IsKind(Entry.From, L"SCHE")) {
-    Item.Icon = static_cast<int>(TStockImage::Clock);
-  } else if (IsKind(Entry.From, L"SERV")) {
-    Item.Icon = static_cast<int>(TStockImage::Gears);
-  } else {
-    std::map<std::wstring, std::wstring> Strings;
-    GetFileVersionStrings(Entry.FileName, {L"ProductName"}, Strings);
-    const auto Product = Strings.find(L"ProductName");
-    if (Product != Strings.end() && !Product->second.empty()) Item.FileName = Product->second;
-    Item.Icon = GetFileIconIndex(ListIconObj, DataIcon, Entry.FileName, static_cast<int>(TStockImage::Registry));
-  }
-  return Item;
+void TFrmAutorun::EnableSwitch(bool Enable) {
+  // A disabled button cannot keep the focus: it goes to the list, where the selected row is.
+  if (!Enable && ::GetFocus() == BtnAutorun->Handle()) ::SetFocus(ListAutorun->Handle());
+  BtnAutorun->SetEnabled(Enable);
 }
 
+// The rows go when the load starts: at once, or after the load under way.
 void TFrmAutorun::Rebuild() {
-  ListAutorun->Clear();
-  FRows.clear();
+  FClearBeforeLoad = true;
   LoadAutorun();
 }
 
@@ -182,8 +244,12 @@ void TFrmAutorun::ListAutorunKeyDown(WORD Key) {
 
 void TFrmAutorun::ChkAllListClick() { Rebuild(); }
 
+// While a load is under way the button is disabled and a click does nothing: the rows may be
+// about to change, and a row's state may already be older than a switch just made. Otherwise
+// the selected index names a row of FRows (the list and FRows change together).
 void TFrmAutorun::BtnAutorunClick() {
-  BtnAutorun->SetEnabled(false);
+  if (Loading()) return;
+  EnableSwitch(false);
   std::exception_ptr Error;
   const int Row = ListAutorun->SelectedIndex();
   if (Row >= 0 && Row < static_cast<int>(FRows.size())) {
@@ -196,13 +262,14 @@ void TFrmAutorun::BtnAutorunClick() {
       Error = std::current_exception();
     }
   }
-  // Also after a failed switch: the row shows what is true and the button works again.
+  // Also after a failed switch: the row shows what is true, and the button works again once
+  // the load's result is in.
   try {
     LoadAutorun();
   } catch (...) {
     if (!Error) Error = std::current_exception();
   }
-  BtnAutorun->SetEnabled(true);
+  if (!Loading()) EnableSwitch(true);
   if (Error) std::rethrow_exception(Error);
 }
 

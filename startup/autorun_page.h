@@ -1,15 +1,18 @@
 // The Startup card's page: the machine's autostart entries, switched off and on one at a time,
-// opened on the web service's entry page, and saved as a text file. Main thread only.
+// opened on the web service's entry page, and saved as a text file. Main thread only; a load
+// collects on a worker thread of its own and hands its result back.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/icon_collection.h"
 #include "base/list_rows.h"
 #include "startup/autorun.h"
+#include "startup/autorun_load.h"
 #include "startup/autorun_rows.h"
 #include "widgets/button.h"
 #include "widgets/check_box.h"
@@ -25,19 +28,24 @@ class TFrmAutorun : public TPanel {
   TFrmAutorun(TComponent* Owner, TControl* Parent);
   ~TFrmAutorun() override;
 
-  // Collects the entries and brings the rows up to date; called on every visit of the card. A
-  // load asked for while one runs runs once after it, never inside it.
+  // Starts collecting the entries on a worker; the rows are brought up to date when its result
+  // is handed back (in the message loop). Called on every visit of the card. A load asked for
+  // while one is under way runs once after it. Until then the list shows the previous rows and
+  // BtnAutorun is disabled.
   void LoadAutorun();
+  // True from the start of a load until its result has been applied (or dropped on failure).
+  [[nodiscard]] bool Loading() const noexcept { return FLoader.Loading(); }
+  // The number of loads started.
   [[nodiscard]] int LoadCount() const noexcept { return FLoadCount; }
 
-  // The entries of the last collection, in collection order (white-listed, switched-off and
-  // nameless ones included). The clean copies it at its click.
+  // The entries of the last completed collection, in collection order (white-listed,
+  // switched-off and nameless ones included). The clean copies it at its click.
   [[nodiscard]] const TAutorunList& ListAutoObj() const noexcept { return FListAutoObj; }
   // The shown rows, in list order.
   [[nodiscard]] const std::vector<TAutorunItem>& Rows() const noexcept { return FRows; }
 
-  // How the entries are collected; tests put their own in place.
-  std::function<void(TAutorunList& List)> Collector = CollectAutorun;
+  // How the entries are collected; runs on the load's worker thread. Tests put their own in place.
+  TAutorunCollector Collector = [](TAutorunList& List, const TStopQuery& Stopped) { CollectAutorun(List, Stopped); };
 
   // The main window's protection lists (shared, not owned); set before the first load.
   const TStringList* FFileWhite = nullptr;
@@ -62,14 +70,27 @@ class TFrmAutorun : public TPanel {
   // The save dialog's owner and title, for tools that look for it.
   [[nodiscard]] std::wstring SaveDialogTitle() const;
 
- private:
-  void Load();
-  void Rebuild();
-  TAutorunItem MakeRow(const TAutorunInfo& Entry);
-  void ShowButtonFor(int Row);
-  std::wstring RowTip(int Row) const;
+  // A row's tip: its Target and, for registry and service entries, the command it runs.
+  [[nodiscard]] std::wstring RowTip(int Row) const;
 
-  TPageLoader FLoader;
+  // How long closing the page waits for a load's worker to give way before leaving it to end on
+  // its own (it then touches nothing of the page).
+  static constexpr DWORD StopWaitMilliseconds = 5000;
+
+ protected:
+  void WndProc(TMessage& Message) override;
+
+ private:
+  void StartLoad();
+  void StopLoad();
+  void ApplyLoad(TAutorunLoadResult& Result);
+  void Rebuild();
+  void ShowButtonFor(int Row);
+  void EnableSwitch(bool Enable);
+
+  TAsyncPageLoader FLoader;
+  std::shared_ptr<TAutorunLoadJob> FJob;
+  bool FClearBeforeLoad = false;
   int FLoadCount = 0;
   TAutorunList FListAutoObj;
   std::vector<TAutorunItem> FRows;

@@ -8,6 +8,7 @@
 
 
 #include "base/handle.h"
+#include "base/system_library.h"
 
 namespace nimbrel {
 namespace {
@@ -20,12 +21,46 @@ ITaskService* GService = nullptr;
 bool GComInitialised = false;
 TTaskScheduler* GReplacement = nullptr;
 
+// A connection made on a worker thread in the multithreaded apartment lives in that apartment,
+// which ends (and frees the DLLs it loaded) with the last thread in it. The apartment is kept
+// for the connection's life where the system can (Windows 8 and later); elsewhere such a
+// connection is released after each use (GTransient).
+using TMtaCookie = void*;  // CO_MTA_USAGE_COOKIE, looked up at run time
+TMtaCookie GMtaCookie = nullptr;
+bool GTransient = false;
+
 void UndoCom() {
   if (GComInitialised) {
     ::CoUninitialize();
     GComInitialised = false;
   }
 }
+
+void ReleaseService() {
+  if (GService != nullptr) {
+    GService->Release();
+    GService = nullptr;
+  }
+  GTransient = false;
+  if (GMtaCookie != nullptr) {
+    static const auto Decrement = SystemProc<HRESULT(WINAPI*)(TMtaCookie)>(L"ole32.dll", "CoDecrementMTAUsage");
+    if (Decrement != nullptr) Decrement(GMtaCookie);
+    GMtaCookie = nullptr;
+  }
+}
+
+// Keeps the multithreaded apartment for the connection about to be made; false where it cannot.
+bool KeepMta() {
+  static const auto Increment = SystemProc<HRESULT(WINAPI*)(TMtaCookie*)>(L"ole32.dll", "CoIncrementMTAUsage");
+  return Increment != nullptr && SUCCEEDED(Increment(&GMtaCookie));
+}
+
+// Releases a connection that cannot outlive its thread once a use of it is over.
+struct TEndUse {
+  ~TEndUse() {
+    if (GTransient) ReleaseService();
+  }
+};
 
 // The root folder of the connected service; empty on failure.
 TComPtr<ITaskFolder> RootFolder() {
@@ -39,6 +74,7 @@ TComPtr<ITaskFolder> RootFolder() {
 class TComTaskScheduler final : public TTaskScheduler {
  public:
   void WalkRootTasks(const std::function<void(const std::wstring& Name, bool Enabled)>& Visit) override {
+    const TEndUse EndUse;
     if (!ConnectTaskService()) return;
     TComPtr<ITaskFolder> Folder = RootFolder();
     if (!Folder) return;
@@ -62,6 +98,7 @@ class TComTaskScheduler final : public TTaskScheduler {
   }
 
   void SetTaskEnabled(const std::wstring& Path, bool Enabled) override {
+    const TEndUse EndUse;
     if (!ConnectTaskService()) return;
     TComPtr<ITaskFolder> Folder = RootFolder();
     if (!Folder) return;
@@ -86,12 +123,18 @@ bool ConnectTaskService() {
   const HRESULT Init = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (Init == S_OK) {
     GComInitialised = true;
-  } else if (Init != S_FALSE && Init != RPC_E_CHANGED_MODE) {
+  } else if (Init == S_FALSE) {
+    // The thread was in the multithreaded apartment already (a worker's own COM scope): the
+    // extra count is given back, and the apartment is kept for the connection.
+    ::CoUninitialize();
+    GTransient = !KeepMta();
+  } else if (Init != RPC_E_CHANGED_MODE) {
     return false;
   }
   const HRESULT Security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
                                                   RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
   if (FAILED(Security) && Security != RPC_E_TOO_LATE) {
+    ReleaseService();
     UndoCom();
     return false;
   }
@@ -99,12 +142,14 @@ bool ConnectTaskService() {
   if (FAILED(::CoCreateInstance(ClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IidTaskService,
                                 reinterpret_cast<void**>(&Service))) ||
       Service == nullptr) {
+    ReleaseService();
     UndoCom();
     return false;
   }
   TOwnedVariant Server, User, Domain, Password;
   if (FAILED(Service->Connect(*Server.get(), *User.get(), *Domain.get(), *Password.get()))) {
     Service->Release();
+    ReleaseService();
     UndoCom();
     return false;
   }
@@ -114,10 +159,7 @@ bool ConnectTaskService() {
 
 void DisconnectTaskService() {
   const std::lock_guard<std::mutex> Guard(TaskServiceLock());
-  if (GService != nullptr) {
-    GService->Release();
-    GService = nullptr;
-  }
+  ReleaseService();
   UndoCom();
 }
 

@@ -30,6 +30,9 @@ std::mutex& TaskServiceLock();
 
 // Makes and connects the shared ITaskService when it does not exist yet; a failure leaves it
 // absent and a later call tries again. The caller holds TaskServiceLock. True when it exists.
+// A worker thread calls it with COM initialised for the multithreaded apartment (its own scope
+// for the thread's life); a thread without COM gets it initialised until DisconnectTaskService,
+// so only the thread that calls that at program end may come without.
 bool ConnectTaskService();
 // Program end: releases the connection (and COM, when ConnectTaskService initialised it).
 // Harmless when nothing was connected.

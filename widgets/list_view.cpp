@@ -213,7 +213,9 @@ void TListView::SyncImages() {
 
 int TListView::RowCount() const { return FHandle != nullptr ? ListView_GetItemCount(FHandle) : 0; }
 
-void TListView::SetRowCount(int Count) { ListView_SetItemCountEx(FHandle, Count, 0); }
+void TListView::SetRowCount(int Count, bool KeepScroll) {
+  ListView_SetItemCountEx(FHandle, Count, KeepScroll ? LVSICF_NOSCROLL : 0);
+}
 
 void TListView::InsertRow(int Index) {
   LVITEMW Item{};
@@ -245,15 +247,19 @@ void TListView::EndUpdate() {
   ::InvalidateRect(FHandle, nullptr, FALSE);
 }
 
-int TListView::SelectedIndex() const { return ListView_GetNextItem(FHandle, -1, LVNI_SELECTED); }
+int TListView::SelectedIndex() const {
+  // The count is kept by the control; the search asks row by row (of the parent, for owner data).
+  if (FHandle == nullptr || ListView_GetSelectedCount(FHandle) == 0) return -1;
+  return ListView_GetNextItem(FHandle, -1, LVNI_SELECTED);
+}
 
-void TListView::SetSelectedIndex(int Index) {
+void TListView::SetSelectedIndex(int Index, bool Scroll) {
   if (Index < 0) {
     ListView_SetItemState(FHandle, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     return;
   }
   ListView_SetItemState(FHandle, Index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-  ListView_EnsureVisible(FHandle, Index, FALSE);
+  if (Scroll) ListView_EnsureVisible(FHandle, Index, FALSE);
 }
 
 int TListView::FocusedIndex() const { return ListView_GetNextItem(FHandle, -1, LVNI_FOCUSED); }
@@ -275,6 +281,15 @@ void TListView::WndProc(TMessage& Message) {
         if (Key->message == WM_KEYDOWN && Key->wParam == VK_RETURN) Message.Result |= DLGC_WANTMESSAGE;
       }
       return;
+    case WM_KEYUP:
+      // The context-menu key asks for the menu on its release. Wine's default handling does not
+      // (only Shift+F10); the release is taken here, so Windows' own does not ask a second time.
+      if (Message.WParam == VK_APPS && OnContextMenu) {
+        ::SendMessageW(FHandle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(FHandle), -1);
+        Message.Result = 0;
+        return;
+      }
+      break;
     case WM_CONTEXTMENU: {
       if (!OnContextMenu) break;
       POINT Point{GET_X_LPARAM(Message.LParam), GET_Y_LPARAM(Message.LParam)};

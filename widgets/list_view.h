@@ -40,7 +40,8 @@ class TListView : public TControl {
   void SetImages(TIconCollection* Images, int DesignSize = 16);
 
   [[nodiscard]] int RowCount() const;
-  void SetRowCount(int Count);     // owner data
+  // Owner data. KeepScroll: the scroll position stays where it is.
+  void SetRowCount(int Count, bool KeepScroll = false);
   void InsertRow(int Index);       // not owner data; Index >= RowCount() appends
   void DeleteRow(int Index);       // not owner data
   void Clear();
@@ -53,7 +54,8 @@ class TListView : public TControl {
 
   // -1 when no row is selected / focused.
   [[nodiscard]] int SelectedIndex() const;
-  void SetSelectedIndex(int Index);
+  // Selects and focuses the row (-1: none), scrolled into view unless Scroll is false.
+  void SetSelectedIndex(int Index, bool Scroll = true);
   [[nodiscard]] int FocusedIndex() const;
 
   std::function<std::wstring(int Row, int Column)> OnGetText;
@@ -66,7 +68,8 @@ class TListView : public TControl {
   std::function<void(int Row)> OnActivate;
   // A key pressed in the list (virtual-key code).
   std::function<void(WORD Key)> OnKeyDown;
-  // The context menu asked for by mouse or keyboard, at a screen point.
+  // The context menu asked for by mouse or keyboard (Shift+F10, the context-menu key), at a
+  // screen point.
   std::function<void(POINT Screen)> OnContextMenu;
 
   void UpdateLayout() override;

@@ -21,6 +21,7 @@
 #include "net/update_status.h"
 #include "startup/autorun_page.h"
 #include "tests/support/recorded_links.h"
+#include "tests/support/wait_loaded.h"
 #include "widgets/application.h"
 #include "widgets/page_load.h"
 
@@ -169,6 +170,7 @@ TEST_F(FrmNimbrelTest, PagesAreMadeOnceAndLoadedOnEveryVisit) {
 
   Press(Window.BtnAutorun);  // the pressed button does nothing
   EXPECT_EQ(Frame->LoadCount(), 1);
+  ASSERT_TRUE(test::WaitLoaded(*Frame));
 
   Press(Window.BtnInstall);
   EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 2);
@@ -385,9 +387,11 @@ TEST_F(FrmNimbrelTest, TheCleanGetsCopiesOfTheListsOfThePagesThatWereOpened) {
     size_t PageRows = 0, PageInventory = 0;
     if (OpenPages) {
       Press(Window.BtnAutorun);
+      ASSERT_TRUE(test::WaitLoaded(*Window.FrmAutorun));
       Press(Window.BtnInstall);
       Press(Window.BtnHome);
       PageRows = Window.FrmAutorun->ListAutoObj().size();
+      EXPECT_GT(PageRows, 0u) << "the machine's services at least";
       PageInventory = Window.FrmInstall->InventoryCopy().size();
     }
     Press(Window.BtnStart);
@@ -611,6 +615,43 @@ TEST(PageLoader, ALoadAskedForDuringALoadRunsOnceAfterIt) {
   EXPECT_FALSE(Loader.Loading());
 
   TPageLoader Failing([&] { throw std::runtime_error("load failed"); });
+  EXPECT_THROW(Failing.Request(), std::runtime_error);
+  EXPECT_FALSE(Failing.Loading()) << "ready for the next request";
+}
+
+// The same rule when a load ends later, from a worker's hand-over.
+TEST(PageLoader, AnAsyncLoadAskedForDuringALoadStartsOnceWhenItIsOver) {
+  int Starts = 0;
+  TAsyncPageLoader Loader([&] { ++Starts; });
+  Loader.Request();
+  EXPECT_TRUE(Loader.Loading());
+  Loader.Request();
+  Loader.Request();
+  EXPECT_EQ(Starts, 1) << "remembered, not started";
+  Loader.Finished();
+  EXPECT_EQ(Starts, 2) << "the remembered requests start one load";
+  EXPECT_TRUE(Loader.Loading());
+  Loader.Finished();
+  EXPECT_EQ(Starts, 2);
+  EXPECT_FALSE(Loader.Loading());
+
+  // A load that ends inside its own start (no worker) runs a request made meanwhile after it,
+  // never nested.
+  int Depth = 0, MaxDepth = 0, Inline = 0;
+  TAsyncPageLoader* Self = nullptr;
+  TAsyncPageLoader Sync([&] {
+    MaxDepth = std::max(MaxDepth, ++Depth);
+    if (++Inline == 1) Self->Request();
+    Self->Finished();
+    --Depth;
+  });
+  Self = &Sync;
+  Sync.Request();
+  EXPECT_EQ(Inline, 2);
+  EXPECT_EQ(MaxDepth, 1);
+  EXPECT_FALSE(Sync.Loading());
+
+  TAsyncPageLoader Failing([&] { throw std::runtime_error("no worker"); });
   EXPECT_THROW(Failing.Request(), std::runtime_error);
   EXPECT_FALSE(Failing.Loading()) << "ready for the next request";
 }

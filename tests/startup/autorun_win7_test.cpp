@@ -11,6 +11,7 @@
 #include "startup/autorun_sources.h"
 #include "widgets/application.h"
 #include "tests/startup/autorun_fixture.h"
+#include "tests/support/wait_loaded.h"
 
 namespace nimbrel {
 namespace {
@@ -104,10 +105,11 @@ TEST(BeforeWindows10, AFailedSwitchStillReloadsAndEnablesTheButton) {
   TStringList Empty;
   Frame->FFileWhite = &Empty;
   Frame->FNameWhite = &Empty;
-  Frame->Collector = [&](TAutorunList& List) {
+  Frame->Collector = [&](TAutorunList& List, const TStopQuery&) {
     List = {TAutorunInfo{Missing, L"NimbrelT Gone", L"", Missing, L"FILE", true}};
   };
   Frame->LoadAutorun();
+  ASSERT_TRUE(test::WaitLoaded(*Frame));
   ASSERT_EQ(Frame->Rows().size(), 1u);
   Frame->ListAutorun->SetSelectedIndex(0);
   TStartupEnvironment::Errors().clear();
@@ -115,6 +117,7 @@ TEST(BeforeWindows10, AFailedSwitchStillReloadsAndEnablesTheButton) {
   ASSERT_EQ(TStartupEnvironment::Errors().size(), 1u);
   EXPECT_NE(TStartupEnvironment::Errors()[0].find(L"NimbrelT Gone.exe"), std::wstring::npos);
   EXPECT_EQ(Frame->LoadCount(), 2) << "reloaded after the failure";
+  ASSERT_TRUE(test::WaitLoaded(*Frame));
   EXPECT_TRUE(Frame->BtnAutorun->Enabled());
 }
 

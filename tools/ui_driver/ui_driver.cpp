@@ -6,6 +6,8 @@
 //   ui_driver click NAME         press the control called NAME (BtnHome, BtnAutorun, ...)
 //   ui_driver tap NAME X Y       post a left-button press and release at client point X, Y of
 //                                the control called NAME (a row of a list, for one)
+//   ui_driver rows NAME [ms]     wait until the list called NAME has a row (a page's load is in);
+//                                exit 1 on time-out (default 60000 ms)
 //   ui_driver sleep MS           let the program paint
 //   ui_driver capture FILE.bmp   the window, frame included, as it is on the screen
 //   ui_driver post NAME MSG W L  post a message (numbers as in C: 0x100, -1) to the control NAME
@@ -14,6 +16,7 @@
 //   ui_driver close-dialog       answer that dialog with Cancel
 // Several commands can follow each other in one call.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -137,6 +140,18 @@ int wmain(int Argc, wchar_t** Argv) {
       if (Control == nullptr) return 1;
       ::PostMessageW(Control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(X, Y));
       ::PostMessageW(Control, WM_LBUTTONUP, 0, MAKELPARAM(X, Y));
+    } else if (Command == L"rows") {
+      HWND List = NamedControl(Next());
+      const std::wstring Limit = I + 1 < Args.size() && iswdigit(Args[I + 1][0]) ? Next() : L"60000";
+      const DWORD Until = ::GetTickCount() + static_cast<DWORD>(std::wcstoul(Limit.c_str(), nullptr, 10));
+      while (List != nullptr && ::SendMessageW(List, LVM_GETITEMCOUNT, 0, 0) <= 0) {
+        if (static_cast<LONG>(::GetTickCount() - Until) > 0) List = nullptr;
+        ::Sleep(100);
+      }
+      if (List == nullptr) {
+        std::fwprintf(stderr, L"ui_driver: no rows\n");
+        return 1;
+      }
     } else if (Command == L"sleep") {
       ::Sleep(static_cast<DWORD>(std::wcstoul(Next().c_str(), nullptr, 10)));
     } else if (Command == L"capture") {
