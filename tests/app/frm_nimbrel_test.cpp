@@ -24,6 +24,7 @@
 #include "tests/support/wait_loaded.h"
 #include "widgets/application.h"
 #include "widgets/page_load.h"
+#include "tests/support/pump.h"
 
 namespace nimbrel {
 namespace {
@@ -44,13 +45,7 @@ class TWindowEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] auto* const Environment = ::testing::AddGlobalTestEnvironment(new TWindowEnvironment);
 
-void Pump(DWORD Milliseconds = 50) {
-  const DWORD Until = ::GetTickCount() + Milliseconds;
-  do {
-    Application().ProcessMessages();
-    ::Sleep(5);
-  } while (static_cast<LONG>(::GetTickCount() - Until) < 0);
-}
+using test::Pump;
 
 // Presses a control the way UI automation does.
 void Press(const TControl* Control) { ::SendMessageW(Control->Handle(), BM_CLICK, 0, 0); }

@@ -21,6 +21,7 @@
 #include "base/sync.h"
 #include "tests/bundle/uninstall_seed.h"
 #include "widgets/application.h"
+#include "tests/support/pump.h"
 
 namespace nimbrel {
 namespace {
@@ -29,14 +30,7 @@ using test::TBoxCloser;
 
 using namespace testing_support;
 
-// Lets the window run (timers, hand-overs) for a while.
-void Pump(DWORD Milliseconds) {
-  const ULONGLONG Until = ::GetTickCount64() + Milliseconds;
-  do {
-    Application().ProcessMessages();
-    ::Sleep(5);
-  } while (::GetTickCount64() < Until);
-}
+using test::Pump;
 
 // Lets the window run until Done holds, at most TimeoutMs; whether it came.
 template <typename F>

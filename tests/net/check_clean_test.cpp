@@ -15,6 +15,7 @@
 #include "tests/net/http_test_server.h"
 #include "tests/support/recorded_links.h"
 #include "widgets/application.h"
+#include "tests/support/pump.h"
 
 namespace nimbrel {
 namespace {
@@ -24,13 +25,7 @@ using test::TChildProcess;
 using test::TRecordedLinks;
 using test::TTempFolder;
 
-void Pump(DWORD Milliseconds) {
-  const DWORD Until = ::GetTickCount() + Milliseconds;
-  do {
-    Application().ProcessMessages();
-    ::Sleep(5);
-  } while (static_cast<LONG>(::GetTickCount() - Until) < 0);
-}
+using test::Pump;
 
 int ClientHeight(const TFrmNimbrel& Window) {
   RECT Client;

@@ -25,6 +25,7 @@ Routes (any method unless said):
 Usage: http_server.py --port N [--port-file F] [--cert C --key K]
 """
 import argparse
+import errno
 import gzip
 import http.server
 import os
@@ -162,7 +163,15 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     args = parser.parse_args()
-    server = Server(("127.0.0.1", args.port), Handler)
+    # A fixed port may still be held for a moment by the previous test's server as it ends.
+    for attempt in range(100):
+        try:
+            server = Server(("127.0.0.1", args.port), Handler)
+            break
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE or args.port == 0 or attempt == 99:
+                raise
+            time.sleep(0.1)
     if args.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.cert, args.key)

@@ -21,6 +21,7 @@
 #include "tests/net/http_test_server.h"
 #include "tests/support/recorded_links.h"
 #include "widgets/application.h"
+#include "tests/support/pump.h"
 
 namespace nimbrel {
 namespace {
@@ -39,13 +40,7 @@ class TWindowEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] auto* const Environment = ::testing::AddGlobalTestEnvironment(new TWindowEnvironment);
 
-void Pump(DWORD Milliseconds) {
-  const DWORD Until = ::GetTickCount() + Milliseconds;
-  do {
-    Application().ProcessMessages();
-    ::Sleep(5);
-  } while (static_cast<LONG>(::GetTickCount() - Until) < 0);
-}
+using test::Pump;
 
 void Press(const TControl* Control) { ::SendMessageW(Control->Handle(), BM_CLICK, 0, 0); }
 

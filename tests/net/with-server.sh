@@ -32,7 +32,7 @@ start_server() {
   shift
   python3 "$here/http_server.py" --port-file "$file" "$@" &
   pids+=($!)
-  for _ in $(seq 100); do
+  for _ in $(seq 150); do
     [ -s "$file" ] && return 0
     kill -0 "${pids[-1]}" 2>/dev/null || break
     sleep 0.1
