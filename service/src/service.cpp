@@ -97,8 +97,12 @@ void TService::Route() {
   Server.set_tcp_nodelay(true);
   // The library listens with a backlog of 5: a burst of new connections past that is dropped and
   // each client waits for its own retry (a second or more). Bind widens it on this socket.
+  // SO_REUSEADDR, not the library's SO_REUSEPORT: a restarted service binds at once past the
+  // old connections' TIME_WAIT, a second live service on the same port is refused instead of
+  // sharing it, and other programs may bind the port once the service has gone.
   Server.set_socket_options([this](socket_t Socket) {
-    httplib::default_socket_options(Socket);
+    const int Yes = 1;
+    setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof(Yes));
     FListenSocket = Socket;
   });
   Server.set_default_headers({

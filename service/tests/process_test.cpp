@@ -113,7 +113,7 @@ class TServiceProcess {
   bool FExited = false;
 };
 
-TEST(Process, SigtermStopsTheServiceAndANewOneTakesThePortAtOnce) {
+TEST(Process, SigtermStopsTheServiceAndANewOneTakesThePortAtOnceButNotWhileItRuns) {
   TTempDir Folder;
   const auto Database = Folder.Path() / "new.sqlite";
   const std::vector<std::string> Common{"--config", (Source / "config.example.json").string(), "--database",
@@ -145,6 +145,10 @@ TEST(Process, SigtermStopsTheServiceAndANewOneTakesThePortAtOnce) {
   const auto Home = Client.Get("/nimbrel");
   ASSERT_TRUE(Home);
   EXPECT_EQ(Home->status, 200);
+  // A second live service on the same port is refused instead of sharing it.
+  TServiceProcess Third(Arguments);
+  EXPECT_EQ(Third.Wait(std::chrono::seconds(10)), 1) << "the port is taken";
+  EXPECT_NE(Third.Errors().find("cannot listen"), std::string::npos);
   Second.Signal(SIGINT);
   EXPECT_EQ(Second.Wait(std::chrono::seconds(10)), 0);
 }
