@@ -126,15 +126,4 @@ TExceptionRows ReadExceptionFiles(const std::vector<std::wstring>& FileNames) {
   return All;
 }
 
-std::wstring SystemErrorText(DWORD Code) {
-  wchar_t* Buffer = nullptr;
-  const DWORD Length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Code, 0,
-      reinterpret_cast<wchar_t*>(&Buffer), 0, nullptr);
-  TOwnedLocal Owner(Buffer);
-  std::wstring Text = Length != 0 ? std::wstring(Buffer, Length) : L"System error " + std::to_wstring(Code);
-  while (!Text.empty() && Text.back() <= L' ') Text.pop_back();
-  return Text;
-}
-
 }  // namespace nimbrel

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/list_rows.h"
+#include "base/system_error.h"
 
 #include <windows.h>
 
@@ -39,8 +40,5 @@ TExceptionRows ReadExceptionFile(const std::wstring& FileName);
 
 // Both files, all or nothing: the first unreadable file ends the reading and no rows come back.
 TExceptionRows ReadExceptionFiles(const std::vector<std::wstring>& FileNames);
-
-// The system's message text for an error code, in the user's language; never fails.
-std::wstring SystemErrorText(DWORD Code);
 
 }  // namespace nimbrel

@@ -5,27 +5,11 @@
 
 #include "base/ascii.h"
 #include "base/handle.h"
+#include "base/paths.h"
+#include "base/system_error.h"
 #include "base/utf.h"
 
 namespace nimbrel {
-namespace {
-
-std::wstring SystemMessage(DWORD Error) {
-  wchar_t* Buffer = nullptr;
-  const DWORD Length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Error, 0,
-      reinterpret_cast<wchar_t*>(&Buffer), 0, nullptr);
-  TOwnedLocal Owned(Buffer);
-  std::wstring Text = Length > 0 && Buffer != nullptr ? TrimBlanks(std::wstring(Buffer, Length)) : std::wstring();
-  return Text.empty() ? L"Error " + std::to_wstring(Error) : Text;
-}
-
-bool FileExistsAt(const std::wstring& Path) {
-  const DWORD Attributes = ::GetFileAttributesW(Path.c_str());
-  return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-}  // namespace
 
 std::string AutorunListText(const TAutorunList& List) {
   std::string Text = "\xEF\xBB\xBF";
@@ -40,11 +24,11 @@ std::wstring SaveAutorunList(const std::wstring& Path, const TAutorunList& List)
   const size_t Slash = Path.find_last_of(L"\\/");
   const std::wstring Folder = Slash == std::wstring::npos ? std::wstring(L".") : Path.substr(0, Slash + 1);
   wchar_t Temporary[MAX_PATH + 1] = {};
-  if (::GetTempFileNameW(Folder.c_str(), L"nim", 0, Temporary) == 0) return SystemMessage(::GetLastError());
+  if (::GetTempFileNameW(Folder.c_str(), L"nim", 0, Temporary) == 0) return SystemErrorText(::GetLastError());
   const std::wstring NewFile = Temporary;
   auto Fail = [&NewFile](DWORD Error) {
     ::DeleteFileW(NewFile.c_str());
-    return SystemMessage(Error);
+    return SystemErrorText(Error);
   };
   {
     TOwnedHandle File(::CreateFileW(NewFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -56,7 +40,7 @@ std::wstring SaveAutorunList(const std::wstring& Path, const TAutorunList& List)
       return Fail(::GetLastError());
     }
   }
-  const bool Replaced = FileExistsAt(Path)
+  const bool Replaced = FileExists(Path)
                             ? ::ReplaceFileW(Path.c_str(), NewFile.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                                              nullptr, nullptr) != FALSE
                             : ::MoveFileExW(NewFile.c_str(), Path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;

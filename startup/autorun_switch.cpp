@@ -11,6 +11,7 @@
 #include "base/handle.h"
 #include "base/paths.h"
 #include "base/registry.h"
+#include "base/system_error.h"
 #include "base/utf.h"
 #include "startup/autorun.h"
 #include "startup/autorun_sources.h"
@@ -18,18 +19,6 @@
 
 namespace nimbrel {
 namespace {
-
-// The system's text for an error code, without the trailing line break.
-std::wstring SystemMessage(DWORD Error) {
-  wchar_t* Buffer = nullptr;
-  const DWORD Length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Error, 0,
-      reinterpret_cast<wchar_t*>(&Buffer), 0, nullptr);
-  TOwnedLocal Owned(Buffer);
-  std::wstring Text = Length > 0 && Buffer != nullptr ? std::wstring(Buffer, Length) : std::wstring();
-  Text = TrimBlanks(Text);
-  return Text.empty() ? L"Error " + std::to_wstring(Error) : Text;
-}
 
 void SwitchFile(const std::wstring& Target, bool Enable) {
   const size_t Slash = Target.rfind(L'\\');
@@ -43,7 +32,7 @@ void SwitchFile(const std::wstring& Target, bool Enable) {
   if (Enable) return;
   if (!::DeleteFileW(Target.c_str())) {
     const DWORD Error = ::GetLastError();
-    throw std::runtime_error(WideToUtf8(Target + L"\r\n" + SystemMessage(Error)));
+    throw std::runtime_error(WideToUtf8(Target + L"\r\n" + SystemErrorText(Error)));
   }
 }
 
