@@ -113,7 +113,8 @@ int main(int Count, char** Values) {
   if (IsPostgresqlAddress(Database)) {
     Store = std::make_unique<TPostgresqlStore>(Database, std::int64_t{1} << 40, 1);
   } else {
-    Store = std::make_unique<TSqliteStore>(Database, std::int64_t{1} << 40);
+    // Only deletes and reads the usage: the service indexes what it stores.
+    Store = std::make_unique<TSqliteStore>(Database, std::int64_t{1} << 40, false);
   }
   const auto DeleteStored = [&] { Store->DeleteBefore(std::int64_t{1} << 40); };
   DeleteStored();

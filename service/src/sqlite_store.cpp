@@ -3,9 +3,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "stored_form.h"
 
@@ -25,16 +28,6 @@ CREATE TABLE IF NOT EXISTS reports (
   body TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS reports_created ON reports (created);
--- One row per entry and report; "created" repeats the report's, so that counting stays within
--- this table's contiguous rows instead of visiting every report.
-CREATE TABLE IF NOT EXISTS report_entries (
-  source TEXT NOT NULL,
-  name TEXT NOT NULL,
-  report_id INTEGER NOT NULL REFERENCES reports (id) ON DELETE CASCADE,
-  created INTEGER NOT NULL,
-  PRIMARY KEY (source, name, report_id)
-) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS report_entries_report ON report_entries (report_id);
 CREATE TABLE IF NOT EXISTS usage (id INTEGER PRIMARY KEY CHECK (id = 1), bytes INTEGER NOT NULL);
 INSERT OR IGNORE INTO usage (id, bytes) VALUES (1, 0);
 CREATE TRIGGER IF NOT EXISTS reports_added AFTER INSERT ON reports
@@ -42,7 +35,76 @@ CREATE TRIGGER IF NOT EXISTS reports_added AFTER INSERT ON reports
 CREATE TRIGGER IF NOT EXISTS reports_removed AFTER DELETE ON reports
   BEGIN UPDATE usage SET bytes = bytes - OLD.size WHERE id = 1; END;
 CREATE TABLE IF NOT EXISTS holds (version TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;
+-- How many reports stored in each second list each entry. Only reports stored before some time
+-- are ever deleted, so the rows of those seconds go with them and every count stays exact.
+CREATE TABLE IF NOT EXISTS entry_counts (
+  source TEXT NOT NULL,
+  name TEXT NOT NULL,
+  created INTEGER NOT NULL,
+  reports INTEGER NOT NULL,
+  PRIMARY KEY (source, name, created)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS entry_counts_created ON entry_counts (created);
+-- The entries of stored reports that entry_counts does not hold yet, one row per report in the
+-- order they came (see IndexPending). A report's entries fall on as many pages of entry_counts
+-- (a hundred is common); adding many reports' at once writes each of those pages once, and
+-- reports of the same second share their rows.
+CREATE TABLE IF NOT EXISTS unindexed_entries (
+  report_id INTEGER PRIMARY KEY REFERENCES reports (id) ON DELETE CASCADE,
+  created INTEGER NOT NULL,
+  entries BLOB NOT NULL
+);
 )sql";
+
+// Files written before entry_counts kept one row per entry and report; they are counted into it
+// once, in one transaction, whichever process opens the file first.
+constexpr const char* CountEarlierEntries = R"sql(
+INSERT INTO entry_counts (source, name, created, reports)
+  SELECT source, name, created, count(*) FROM report_entries GROUP BY source, name, created;
+DROP TABLE report_entries;
+)sql";
+
+// Reports indexed in one transaction at most: bounds how long an upload waits for the index.
+constexpr int IndexBatchReports = 256;
+
+// A report's entries as one blob: for each, the "from" and then the name, each as a 4-byte
+// little-endian length and its bytes. Texts may hold any byte, NUL included.
+void AppendText(std::string& Blob, const std::string& Text) {
+  const auto Size = static_cast<std::uint32_t>(Text.size());
+  for (int Shift = 0; Shift < 32; Shift += 8) Blob += static_cast<char>((Size >> Shift) & 0xFF);
+  Blob += Text;
+}
+
+std::string EncodeEntries(const std::set<std::pair<std::string, std::string>>& Entries) {
+  std::string Blob;
+  for (const auto& [From, Name] : Entries) {
+    AppendText(Blob, From);
+    AppendText(Blob, Name);
+  }
+  return Blob;
+}
+
+// Calls Visit(From, Name) for each entry of a blob from EncodeEntries until it answers false;
+// false when the blob is cut short.
+template <typename TVisit>
+bool VisitEntries(std::string_view Blob, TVisit&& Visit) {
+  const auto Take = [&Blob](std::string_view& Text) {
+    if (Blob.size() < 4) return false;
+    std::uint32_t Size = 0;
+    for (int I = 3; I >= 0; --I) Size = (Size << 8) | static_cast<unsigned char>(Blob[static_cast<size_t>(I)]);
+    Blob.remove_prefix(4);
+    if (Blob.size() < Size) return false;
+    Text = Blob.substr(0, Size);
+    Blob.remove_prefix(Size);
+    return true;
+  };
+  while (!Blob.empty()) {
+    std::string_view From, Name;
+    if (!Take(From) || !Take(Name)) return false;
+    if (!Visit(From, Name)) return true;
+  }
+  return true;
+}
 
 // Resets a statement and its bindings when the caller is done with it, whatever path it leaves by.
 class TStatementUse {
@@ -55,8 +117,12 @@ class TStatementUse {
   TStatementUse(const TStatementUse&) = delete;
   TStatementUse& operator=(const TStatementUse&) = delete;
 
-  bool Text(int Index, const std::string& Value) {
+  bool Text(int Index, std::string_view Value) {
     return sqlite3_bind_text(FStatement, Index, Value.data(), static_cast<int>(Value.size()), SQLITE_TRANSIENT) ==
+           SQLITE_OK;
+  }
+  bool Blob(int Index, std::string_view Value) {
+    return sqlite3_bind_blob(FStatement, Index, Value.data(), static_cast<int>(Value.size()), SQLITE_TRANSIENT) ==
            SQLITE_OK;
   }
   bool Integer(int Index, std::int64_t Value) { return sqlite3_bind_int64(FStatement, Index, Value) == SQLITE_OK; }
@@ -65,6 +131,12 @@ class TStatementUse {
   std::string TextColumn(int Column) {
     const auto* Data = reinterpret_cast<const char*>(sqlite3_column_text(FStatement, Column));
     return Data == nullptr ? std::string() : std::string(Data, static_cast<size_t>(sqlite3_column_bytes(FStatement, Column)));
+  }
+  // Valid until the next step or reset.
+  std::string_view BlobColumn(int Column) {
+    const auto* Data = static_cast<const char*>(sqlite3_column_blob(FStatement, Column));
+    return Data == nullptr ? std::string_view()
+                           : std::string_view(Data, static_cast<size_t>(sqlite3_column_bytes(FStatement, Column)));
   }
 
  private:
@@ -76,7 +148,8 @@ class TStatementUse {
 void TSqliteStore::TDatabaseCloser::operator()(sqlite3* Database) const { sqlite3_close_v2(Database); }
 void TSqliteStore::TStatementFinalizer::operator()(sqlite3_stmt* Statement) const { sqlite3_finalize(Statement); }
 
-TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes) : FCapBytes(CapBytes) {
+TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes, bool IndexInBackground)
+    : FCapBytes(CapBytes) {
   sqlite3* Opened = nullptr;
   const int Result = sqlite3_open_v2(File.c_str(), &Opened,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -87,49 +160,148 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
   }
   sqlite3_busy_timeout(FDatabase.get(), 5000);
   if (!Execute(Schema)) throw std::runtime_error("cannot set up " + File.string() + ": " + sqlite3_errmsg(FDatabase.get()));
+  if (!CountEarlierReports()) {
+    throw std::runtime_error("cannot count the entries of " + File.string() + ": " + sqlite3_errmsg(FDatabase.get()));
+  }
   FInsertReport = Prepare("INSERT INTO reports (key, created, size, body) VALUES (?1, ?2, ?3, ?4)");
-  FInsertEntry =
-      Prepare("INSERT OR IGNORE INTO report_entries (source, name, report_id, created) VALUES (?1, ?2, ?3, ?4)");
+  FInsertUnindexed = Prepare("INSERT INTO unindexed_entries (report_id, created, entries) VALUES (?1, ?2, ?3)");
+  FSelectUnindexed = Prepare("SELECT report_id, created, entries FROM unindexed_entries ORDER BY report_id LIMIT ?1");
+  FDeleteUnindexed = Prepare("DELETE FROM unindexed_entries WHERE report_id <= ?1");
+  FSelectUnindexedSince = Prepare("SELECT entries FROM unindexed_entries WHERE created >= ?1");
+  FAddEntryCount = Prepare(
+      "INSERT INTO entry_counts (source, name, created, reports) VALUES (?1, ?2, ?3, ?4) "
+      "ON CONFLICT (source, name, created) DO UPDATE SET reports = reports + excluded.reports");
   FSelectReport = Prepare("SELECT body FROM reports WHERE key = ?1 AND created >= ?2");
-  FCountEntries = Prepare("SELECT count(*) FROM report_entries WHERE source = ?1 AND name = ?2 AND created >= ?3");
+  FCountEntries = Prepare(
+      "SELECT coalesce(sum(reports), 0) FROM entry_counts WHERE source = ?1 AND name = ?2 AND created >= ?3");
   FDeleteBefore = Prepare("DELETE FROM reports WHERE created < ?1");
+  FDeleteCountsBefore = Prepare("DELETE FROM entry_counts WHERE created < ?1");
   FAddHold = Prepare(
       "INSERT INTO holds (version, count) VALUES (?1, 1) ON CONFLICT (version) DO UPDATE SET count = count + 1");
   FSelectHold = Prepare("SELECT count FROM holds WHERE version = ?1");
   FSelectUsage = Prepare("SELECT bytes FROM usage WHERE id = 1");
 
-  // The checkpointer copies the log twice a second, but under steady writes its passive copies
-  // rarely let the log start over, so the request connection still copies it every 4 MiB. That
-  // copy holds one upload for its sync: a small log keeps that pause short (a 64-MiB log held an
-  // upload for over 100 ms).
+  // The maintenance thread copies the log twice a second, but under steady writes its passive
+  // copies rarely let the log start over, so the request connection still copies it every 4 MiB.
+  // That copy holds one upload for its sync: a small log keeps that pause short (a 64-MiB log held
+  // an upload for over 100 ms).
   Execute("PRAGMA wal_autocheckpoint = 1024");
   sqlite3* Checkpointing = nullptr;
   if (sqlite3_open_v2(File.c_str(), &Checkpointing, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
     FCheckpointDatabase.reset(Checkpointing);
-    FCheckpointer = std::thread([this] { Checkpoint(); });
   } else {
     sqlite3_close_v2(Checkpointing);
     Execute("PRAGMA wal_autocheckpoint = 1000");
+  }
+  if (IndexInBackground || FCheckpointDatabase) {
+    FMaintainer = std::thread([this, IndexInBackground] { Maintain(IndexInBackground); });
   }
 }
 
 TSqliteStore::~TSqliteStore() {
   {
-    const std::lock_guard Lock(FCheckpointLock);
+    const std::lock_guard Lock(FMaintainLock);
     FStopping = true;
   }
-  FCheckpointStop.notify_all();
-  if (FCheckpointer.joinable()) FCheckpointer.join();
+  FMaintainStop.notify_all();
+  if (FMaintainer.joinable()) FMaintainer.join();
 }
 
-void TSqliteStore::Checkpoint() {
-  std::unique_lock Lock(FCheckpointLock);
-  while (!FCheckpointStop.wait_for(Lock, std::chrono::milliseconds(500), [this] { return FStopping; })) {
+void TSqliteStore::Maintain(bool Index) {
+  constexpr auto IndexInterval = std::chrono::milliseconds(100);
+  constexpr int IndexesPerCheckpoint = 5;
+  int UntilCheckpoint = IndexesPerCheckpoint;
+  std::unique_lock Lock(FMaintainLock);
+  while (!FMaintainStop.wait_for(Lock, IndexInterval, [this] { return FStopping; })) {
     Lock.unlock();
-    // Passive: copies what no reader still needs and never waits for the request connection.
-    sqlite3_wal_checkpoint_v2(FCheckpointDatabase.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    // A failed batch stays where it is and is tried again next time; the counts include it meanwhile.
+    if (Index) {
+      while (IndexPending() == IndexBatchReports) {
+        const std::lock_guard Stop(FMaintainLock);
+        if (FStopping) break;
+      }
+    }
+    if (FCheckpointDatabase && --UntilCheckpoint == 0) {
+      UntilCheckpoint = IndexesPerCheckpoint;
+      // Passive: copies what no reader still needs and never waits for the request connection.
+      sqlite3_wal_checkpoint_v2(FCheckpointDatabase.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    }
     Lock.lock();
   }
+}
+
+bool TSqliteStore::CountEarlierReports() {
+  const auto HasEarlierTable = [this] {
+    sqlite3_stmt* Statement = nullptr;
+    if (sqlite3_prepare_v2(FDatabase.get(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'report_entries'",
+                           -1, &Statement, nullptr) != SQLITE_OK) {
+      return false;
+    }
+    const TStatement Owned(Statement);
+    return sqlite3_step(Statement) == SQLITE_ROW;
+  };
+  if (!HasEarlierTable()) return true;
+  if (!Execute("BEGIN IMMEDIATE")) return false;
+  // Another process may have counted them while this one waited.
+  if (HasEarlierTable() && !Execute(CountEarlierEntries)) {
+    Execute("ROLLBACK");
+    return false;
+  }
+  if (Execute("COMMIT")) return true;
+  Execute("ROLLBACK");
+  return false;
+}
+
+int TSqliteStore::IndexPending() {
+  struct TRow {
+    std::string_view From, Name;
+    std::int64_t Created;
+    auto operator<=>(const TRow&) const = default;
+  };
+  const std::lock_guard Lock(FLock);
+  if (!Execute("BEGIN IMMEDIATE")) return -1;
+  // The blobs stay owned here while their rows are added.
+  std::vector<std::string> Blobs;
+  std::vector<TRow> Rows;
+  std::int64_t LastReport = 0;
+  bool Done = true;
+  {
+    TStatementUse Select(FSelectUnindexed.get());
+    Done = Select.Integer(1, IndexBatchReports);
+    std::vector<std::int64_t> Created;  // one per blob
+    while (Done) {
+      const int Step = Select.Step();
+      if (Step == SQLITE_DONE) break;
+      Done = Step == SQLITE_ROW;
+      if (!Done) break;
+      LastReport = Select.IntegerColumn(0);
+      Created.push_back(Select.IntegerColumn(1));
+      Blobs.emplace_back(Select.BlobColumn(2));
+    }
+    for (size_t I = 0; Done && I < Blobs.size(); ++I) {
+      Done = VisitEntries(Blobs[I], [&](std::string_view From, std::string_view Name) {
+        Rows.push_back({From, Name, Created[I]});
+        return true;
+      });
+    }
+  }
+  // In key order, one row per entry and second, so that the index is walked once from start to end.
+  std::sort(Rows.begin(), Rows.end());
+  for (size_t First = 0; Done && First < Rows.size();) {
+    size_t Next = First + 1;
+    while (Next < Rows.size() && Rows[Next] == Rows[First]) ++Next;
+    TStatementUse Add(FAddEntryCount.get());
+    Done = Add.Text(1, Rows[First].From) && Add.Text(2, Rows[First].Name) && Add.Integer(3, Rows[First].Created) &&
+           Add.Integer(4, static_cast<std::int64_t>(Next - First)) && Add.Step() == SQLITE_DONE;
+    First = Next;
+  }
+  if (Done && !Blobs.empty()) {
+    TStatementUse Delete(FDeleteUnindexed.get());
+    Done = Delete.Integer(1, LastReport) && Delete.Step() == SQLITE_DONE;
+  }
+  if (Done && Execute("COMMIT")) return static_cast<int>(Blobs.size());
+  Execute("ROLLBACK");
+  return -1;
 }
 
 TSqliteStore::TStatement TSqliteStore::Prepare(const char* Sql) {
@@ -176,12 +348,12 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredF
     if (Step != SQLITE_DONE) return TPutResult::Failed;
     ReportId = sqlite3_last_insert_rowid(FDatabase.get());
   }
-  for (const auto& [From, Name] : Form.Entries) {
-    TStatementUse Insert(FInsertEntry.get());
-    if (!Insert.Text(1, From) || !Insert.Text(2, Name) || !Insert.Integer(3, ReportId) || !Insert.Integer(4, Now)) {
+  if (!Form.Entries.empty()) {
+    TStatementUse Insert(FInsertUnindexed.get());
+    if (!Insert.Integer(1, ReportId) || !Insert.Integer(2, Now) || !Insert.Blob(3, EncodeEntries(Form.Entries)) ||
+        Insert.Step() != SQLITE_DONE) {
       return TPutResult::Failed;
     }
-    if (Insert.Step() != SQLITE_DONE) return TPutResult::Failed;
   }
   return TPutResult::Stored;
 }
@@ -200,18 +372,48 @@ std::optional<TReport> TSqliteStore::Get(const std::string& Key, std::int64_t No
 std::optional<std::int64_t> TSqliteStore::CountEntryReports(const std::string& From, const std::string& Name,
                                                             std::int64_t NotBefore) {
   const std::lock_guard Lock(FLock);
-  TStatementUse Count(FCountEntries.get());
-  if (!Count.Text(1, From) || !Count.Text(2, Name) || !Count.Integer(3, NotBefore) || Count.Step() != SQLITE_ROW) {
-    return std::nullopt;
+  // One read transaction, so that a batch the other process indexes meanwhile is counted once.
+  if (!Execute("BEGIN")) return std::nullopt;
+  std::optional<std::int64_t> Total;
+  {
+    TStatementUse Count(FCountEntries.get());
+    if (Count.Text(1, From) && Count.Text(2, Name) && Count.Integer(3, NotBefore) && Count.Step() == SQLITE_ROW) {
+      Total = Count.IntegerColumn(0);
+    }
   }
-  return Count.IntegerColumn(0);
+  if (Total) {
+    TStatementUse Select(FSelectUnindexedSince.get());
+    int Step = Select.Integer(1, NotBefore) ? Select.Step() : SQLITE_ERROR;
+    for (; Step == SQLITE_ROW && Total; Step = Select.Step()) {
+      bool Listed = false;
+      const bool Whole = VisitEntries(Select.BlobColumn(0), [&](std::string_view EntryFrom, std::string_view EntryName) {
+        Listed = EntryFrom == From && EntryName == Name;
+        return !Listed;
+      });
+      if (!Whole) Total.reset();
+      if (Listed) ++*Total;
+    }
+    if (Step != SQLITE_DONE) Total.reset();
+  }
+  Execute("COMMIT");
+  return Total;
 }
 
 std::optional<std::int64_t> TSqliteStore::DeleteBefore(std::int64_t Cutoff) {
   const std::lock_guard Lock(FLock);
-  TStatementUse Delete(FDeleteBefore.get());
-  if (!Delete.Integer(1, Cutoff) || Delete.Step() != SQLITE_DONE) return std::nullopt;
-  return sqlite3_changes64(FDatabase.get());
+  if (!Execute("BEGIN IMMEDIATE")) return std::nullopt;
+  std::optional<std::int64_t> Deleted;
+  {
+    TStatementUse Delete(FDeleteBefore.get());
+    if (Delete.Integer(1, Cutoff) && Delete.Step() == SQLITE_DONE) Deleted = sqlite3_changes64(FDatabase.get());
+  }
+  if (Deleted) {
+    TStatementUse DeleteCounts(FDeleteCountsBefore.get());
+    if (!DeleteCounts.Integer(1, Cutoff) || DeleteCounts.Step() != SQLITE_DONE) Deleted.reset();
+  }
+  if (Deleted && Execute("COMMIT")) return Deleted;
+  Execute("ROLLBACK");
+  return std::nullopt;
 }
 
 bool TSqliteStore::AddHold(const std::string& Version) {

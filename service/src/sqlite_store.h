@@ -20,7 +20,9 @@ class TSqliteStore final : public TReportStore {
  public:
   // Opens File, creating it and its tables when missing. Puts that would take the stored reports
   // past CapBytes answer Full. Throws std::runtime_error when the file cannot be opened or set up.
-  TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes);
+  // Unless IndexInBackground is false, a thread of the store's own calls IndexPending ten times a
+  // second until the store is destroyed.
+  TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes, bool IndexInBackground = true);
   ~TSqliteStore() override;
 
   TPutResult Put(const std::string& Key, const TReport& Report, std::int64_t Now) override;
@@ -31,6 +33,12 @@ class TSqliteStore final : public TReportStore {
   bool AddHold(const std::string& Version) override;
   std::int64_t HoldCount(const std::string& Version) override;
   std::int64_t UsedBytes() override;
+
+  // A report's entries are stored with it and taken into the count index later, many reports in
+  // one transaction; counts include both. Indexes the oldest waiting reports, at most one batch,
+  // and answers how many it took (0 when none waited), or -1 when the database failed and they
+  // still wait. Safe beside every other call, and beside another store on the same file.
+  int IndexPending();
 
  private:
   struct TDatabaseCloser {
@@ -44,21 +52,22 @@ class TSqliteStore final : public TReportStore {
   TStatement Prepare(const char* Sql);
   bool Execute(const char* Sql);
   TPutResult PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now);
-  void Checkpoint();
+  void Maintain(bool Index);
+  bool CountEarlierReports();
 
   std::mutex FLock;  // one connection, used by one thread at a time
   std::unique_ptr<sqlite3, TDatabaseCloser> FDatabase;
   std::int64_t FCapBytes;
-  TStatement FInsertReport, FInsertEntry, FSelectReport, FCountEntries, FDeleteBefore, FAddHold, FSelectHold,
+  TStatement FInsertReport, FInsertUnindexed, FSelectUnindexed, FDeleteUnindexed, FSelectUnindexedSince, FAddEntryCount, FSelectReport, FCountEntries, FDeleteBefore, FDeleteCountsBefore, FAddHold, FSelectHold,
       FSelectUsage;
 
-  // Copies the log into the database file on its own connection and thread, so that no request
-  // waits for that copy and its flush to disk.
+  // Indexes waiting entries, and copies the log into the database file on a connection of its
+  // own, so that no request waits for that copy and its flush to disk.
   std::unique_ptr<sqlite3, TDatabaseCloser> FCheckpointDatabase;
-  std::mutex FCheckpointLock;
-  std::condition_variable FCheckpointStop;
-  bool FStopping = false;  // guarded by FCheckpointLock
-  std::thread FCheckpointer;
+  std::mutex FMaintainLock;
+  std::condition_variable FMaintainStop;
+  bool FStopping = false;  // guarded by FMaintainLock
+  std::thread FMaintainer;
 };
 
 }  // namespace nimbrel::service

@@ -54,8 +54,9 @@ class TSqliteKind final : public TStoreKind {
   bool RefuseEntryNamed(const std::string& Name) override {
     sqlite3* Other = nullptr;
     const bool Opened = sqlite3_open(FFile.c_str(), &Other) == SQLITE_OK;
-    const std::string Sql = "CREATE TRIGGER refuse BEFORE INSERT ON report_entries WHEN NEW.name = '" + Name +
-                            "' BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+    // An upload stores its entries in one blob; the count index takes them later.
+    const std::string Sql = "CREATE TRIGGER refuse BEFORE INSERT ON unindexed_entries WHEN instr(NEW.entries, CAST('" +
+                            Name + "' AS BLOB)) > 0 BEGIN SELECT RAISE(ABORT, 'refused'); END;";
     const bool Made = Opened && sqlite3_exec(Other, Sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(Other);
     return Made;
@@ -213,6 +214,124 @@ TEST_P(StoreTest, AnUnopenableDatabaseThrows) { EXPECT_THROW(FKind->OpenUnopenab
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& Info) { return std::string(Info.param); });
+
+// The SQLite store takes a report's entries into its count index later, many reports at a time.
+class SqliteStoreTest : public ::testing::Test {
+ protected:
+  struct TCount {
+    const char* From;
+    const char* Name;
+    std::int64_t NotBefore;
+    std::int64_t Count;
+  };
+  void ExpectCounts(TSqliteStore& Store, std::initializer_list<TCount> Cases, const char* When) {
+    for (const TCount& Case : Cases) {
+      EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count)
+          << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
+    }
+  }
+  TTempDir Folder;
+  std::filesystem::path File = Folder.Path() / "reports.sqlite";
+};
+
+TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
+  TSqliteStore Store(File, 1 << 20, false);
+  const TStartRow OneDriveOtherCase{"hkcu\\software\\run\\ONEDRIVE", "hkcu"};
+  ASSERT_EQ(Store.Put("a", SampleReport({OneDrive, OneDriveOtherCase}), 100), TPutResult::Stored);
+  ASSERT_EQ(Store.Put("b", SampleReport({OneDrive, Korean}), 200), TPutResult::Stored);
+  ASSERT_EQ(Store.Put("c", SampleReport({OneDrive}), 200), TPutResult::Stored);  // the same second as b
+  ASSERT_EQ(Store.Put("d", SampleReport({}), 300), TPutResult::Stored);
+  const auto Expect = [&](const char* When) {
+    ExpectCounts(Store,
+                 {{"hkcu", "onedrive", 0, 3}, {"hkcu", "onedrive", 100, 3}, {"hkcu", "onedrive", 101, 2},
+                  {"hkcu", "onedrive", 201, 0}, {"file", "카카오톡 실행.lnk", 0, 1}, {"hklm", "onedrive", 0, 0}},
+                 When);
+  };
+  Expect("waiting");
+  EXPECT_EQ(Store.IndexPending(), 3);  // d lists no entry
+  Expect("indexed");
+  EXPECT_EQ(Store.IndexPending(), 0);
+  Expect("indexed again");
+
+  // Reports that wait beside indexed ones, and expiry of both.
+  ASSERT_EQ(Store.Put("e", SampleReport({OneDrive}), 120), TPutResult::Stored);
+  ASSERT_EQ(Store.Put("f", SampleReport({Korean}), 400), TPutResult::Stored);
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 4}, {"hkcu", "onedrive", 101, 3}, {"file", "카카오톡 실행.lnk", 0, 2}},
+               "mixed");
+  EXPECT_EQ(Store.DeleteBefore(150), 2);  // a (indexed) and e (waiting)
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry");
+  EXPECT_EQ(Store.IndexPending(), 1);  // f alone: e went with its report
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry, indexed");
+  EXPECT_EQ(Store.DeleteBefore(1000), 4);
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 0}, {"file", "카카오톡 실행.lnk", 0, 0}}, "all expired");
+}
+
+TEST_F(SqliteStoreTest, WaitingEntriesOutliveTheStoreAndAreTakenABatchAtATime) {
+  constexpr int Reports = 300;
+  {
+    TSqliteStore Store(File, std::int64_t{1} << 30, false);
+    for (int I = 0; I < Reports; ++I) {
+      ASSERT_EQ(Store.Put("k" + std::to_string(I), SampleReport({OneDrive}), 100 + I % 7), TPutResult::Stored);
+    }
+  }
+  TSqliteStore Store(File, std::int64_t{1} << 30, false);
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, Reports}}, "reopened");
+  std::vector<int> Batches;
+  for (int Taken = Store.IndexPending(); Taken > 0; Taken = Store.IndexPending()) Batches.push_back(Taken);
+  EXPECT_EQ(Batches, (std::vector<int>{256, Reports - 256}));
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, Reports}, {"hkcu", "onedrive", 106, Reports / 7}}, "indexed");
+}
+
+TEST_F(SqliteStoreTest, FilesWithOneEntryRowPerReportAreCountedOnOpening) {
+  // A file as the store wrote it before it kept counts per second.
+  {
+    sqlite3* Earlier = nullptr;
+    ASSERT_EQ(sqlite3_open(File.c_str(), &Earlier), SQLITE_OK);
+    const std::string Body = StoredReportText(SampleReport({OneDrive, Korean}));
+    const std::string Sql = R"sql(
+      PRAGMA journal_mode = WAL;
+      CREATE TABLE reports (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE, created INTEGER NOT NULL,
+                            size INTEGER NOT NULL, body TEXT NOT NULL);
+      CREATE INDEX reports_created ON reports (created);
+      CREATE TABLE report_entries (source TEXT NOT NULL, name TEXT NOT NULL,
+                                   report_id INTEGER NOT NULL REFERENCES reports (id) ON DELETE CASCADE,
+                                   created INTEGER NOT NULL, PRIMARY KEY (source, name, report_id)) WITHOUT ROWID;
+      CREATE INDEX report_entries_report ON report_entries (report_id);
+      CREATE TABLE usage (id INTEGER PRIMARY KEY CHECK (id = 1), bytes INTEGER NOT NULL);
+      INSERT INTO usage VALUES (1, 300);
+      INSERT INTO reports VALUES (1, 'old1', 100, 100, ')sql" + Body + R"sql('),
+                                 (2, 'old2', 100, 100, ')sql" + Body + R"sql('),
+                                 (3, 'old3', 200, 100, ')sql" + Body + R"sql(');
+      INSERT INTO report_entries VALUES ('hkcu', 'onedrive', 1, 100), ('hkcu', 'onedrive', 2, 100),
+                                        ('hkcu', 'onedrive', 3, 200), ('file', '카카오톡 실행.lnk', 3, 200);
+    )sql";
+    char* Error = nullptr;
+    const int Made = sqlite3_exec(Earlier, Sql.c_str(), nullptr, nullptr, &Error);
+    sqlite3_close(Earlier);
+    ASSERT_EQ(Made, SQLITE_OK) << (Error ? Error : "");
+  }
+  {
+    TSqliteStore Store(File, 1 << 20, false);
+    ExpectCounts(Store, {{"hkcu", "onedrive", 0, 3}, {"hkcu", "onedrive", 101, 1}, {"file", "카카오톡 실행.lnk", 0, 1}},
+                 "opened");
+    EXPECT_TRUE(Store.Get("old2", 0));
+    EXPECT_EQ(Store.UsedBytes(), 300);
+    ASSERT_EQ(Store.Put("new", SampleReport({OneDrive}), 300), TPutResult::Stored);
+    EXPECT_EQ(Store.DeleteBefore(150), 2);
+  }
+  TSqliteStore Store(File, 1 << 20);  // opened again: nothing is counted twice
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 1}}, "reopened");
+  sqlite3* Check = nullptr;
+  ASSERT_EQ(sqlite3_open(File.c_str(), &Check), SQLITE_OK);
+  sqlite3_stmt* Statement = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(Check, "SELECT count(*) FROM sqlite_master WHERE name LIKE 'report_entries%'", -1,
+                               &Statement, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(Statement), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(Statement, 0), 0);
+  sqlite3_finalize(Statement);
+  sqlite3_close(Check);
+}
 
 // Several stores on one PostgreSQL database stand for several service processes.
 class PostgresqlStoreTest : public ::testing::Test {
