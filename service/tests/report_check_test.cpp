@@ -1,6 +1,8 @@
 // Checking uploaded reports: a table of bodies the service must take and bodies it must refuse.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "helpers.h"
 #include "report.h"
 
@@ -40,6 +42,13 @@ std::string ManyKeys(size_t Count) {
   std::string Body = R"([{"cate":"memory","old":"1","new":"2","tot":"3")";
   for (size_t I = 0; I < Count; ++I) Body += ",\"k" + std::to_string(I) + "\":\"\"";
   return Body + "}]";
+}
+
+// A memory object with Count extra keys, the last of which repeats the extra key at Repeated.
+std::string ManyKeysRepeating(size_t Count, size_t Repeated) {
+  std::string Body = R"([{"cate":"memory","old":"1","new":"2","tot":"3")";
+  for (size_t I = 0; I < Count; ++I) Body += ",\"k" + std::to_string(I) + "\":\"\"";
+  return Body + ",\"k" + std::to_string(Repeated) + "\":\"\"}]";
 }
 
 std::string Big(size_t Bytes) {
@@ -93,6 +102,12 @@ INSTANTIATE_TEST_SUITE_P(
         TBodyCase{"FigureNotANumber", ReportBody({R"({"cate":"memory","old":"lots","new":"2","tot":"3"})"}), false},
         TBodyCase{"StateOutOfRange", ReportBody({MemoryObject, R"({"cate":"clean","file":"a.exe","state":"2"})"}), false},
         TBodyCase{"RepeatedKey", ReportBody({MemoryObject, R"({"cate":"clean","file":"a","file":"b","state":"1"})"}), false},
+        TBodyCase{"RepeatedIgnoredKey", ReportBody({MemoryObject, R"({"cate":"clean","x":"a","file":"a","x":"b","state":"1"})"}), false},
+        TBodyCase{"RepeatedCate", ReportBody({MemoryObject, R"({"cate":"clean","file":"a","state":"1","cate":"clean"})"}), false},
+        TBodyCase{"LastOfManyKeysRepeatsTheFirst", ManyKeysRepeating(100, 0), false},
+        TBodyCase{"ManyKeysRepeatingTheNinth", ManyKeysRepeating(20, 8), false},
+        TBodyCase{"SameKeysInEveryObject", ReportBody({MemoryObject, R"({"cate":"clean","file":"a","state":"1","x":"1","y":"2"})",
+                                                       R"({"cate":"clean","file":"a","state":"1","y":"1","x":"2"})"}), true},
         TBodyCase{"InvalidUtf8InValue", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"a\xC3(\",\"state\":\"1\"}"}), false},
         TBodyCase{"OverlongUtf8", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"\xC0\xAF\",\"state\":\"1\"}"}), false},
         TBodyCase{"LoneSurrogateEscape", ReportBody({MemoryObject, R"({"cate":"clean","file":"\ud800","state":"1"})"}), false},
@@ -130,6 +145,74 @@ TEST(ReportCheck, StoredTextReadsBackWithoutTheIgnoredKeys) {
   EXPECT_EQ(StoredReportText(*Back), Stored);
   EXPECT_EQ(Back->Processes[0].File, "<script>\"'&");
   EXPECT_EQ(Back->Memory.Before, -1);
+}
+
+}  // namespace
+}  // namespace nimbrel::service
+
+namespace nimbrel::service {
+namespace {
+
+// The text the stored files were first written with: nlohmann's compact dump of the same objects.
+std::string DumpedReportText(const TReport& Report) {
+  using nlohmann::ordered_json;
+  ordered_json Array = ordered_json::array();
+  Array.push_back({{"cate", "memory"},
+                   {"old", std::to_string(Report.Memory.Before)},
+                   {"new", std::to_string(Report.Memory.After)},
+                   {"tot", std::to_string(Report.Memory.Total)}});
+  for (const auto& Row : Report.Processes) {
+    Array.push_back({{"cate", "clean"}, {"file", Row.File}, {"state", std::to_string(static_cast<int>(Row.State))}});
+  }
+  for (const auto& Row : Report.Startup) Array.push_back({{"cate", "start"}, {"item", Row.Item}, {"from", Row.From}});
+  for (const auto& Row : Report.Installed) {
+    Array.push_back({{"cate", "install"}, {"displayname", Row.DisplayName}, {"publisher", Row.Publisher}});
+  }
+  return Array.dump();
+}
+
+TEST(StoredReportText, SameBytesAsTheJsonLibrarysDump) {
+  std::string Controls;
+  for (int C = 0; C < 0x20; ++C) Controls += static_cast<char>(C);
+  const std::vector<std::string> Texts = {
+      "",
+      "plain.exe",
+      "\"quoted\" \\\\server\\share\\",
+      Controls,
+      "a" + Controls + "z",
+      std::string("nul\0inside", 10),
+      "\x7F del \x7F",
+      "우리은행 보안",
+      "\xF0\x9F\x98\x80 emoji \xF4\x8F\xBF\xBF",
+      "/ slash <script>'&</script>",
+      "\\u0041 not an escape",
+      std::string(300, '\\') + "\n" + std::string(300, 'x'),
+  };
+  for (const std::int64_t Figure : {std::int64_t{-1}, std::int64_t{0}, std::int64_t{-9223372036854775807} - 1,
+                                    std::int64_t{9223372036854775807}, std::int64_t{17179869184}}) {
+    TReport Report;
+    Report.Memory = {Figure, -Figure / 2, Figure == -1 ? -2 : 7};
+    EXPECT_EQ(StoredReportText(Report), DumpedReportText(Report)) << Figure;
+  }
+  TReport Report;
+  Report.Memory = {3221225472, -1, 17179869184};
+  for (size_t I = 0; I < Texts.size(); ++I) {
+    const TProcessState States[] = {TProcessState::Ended, TProcessState::StillRunning, TProcessState::LeftAlone};
+    Report.Processes.push_back({Texts[I], States[I % 3]});
+    Report.Startup.push_back({Texts[I], Texts[Texts.size() - 1 - I]});
+    Report.Installed.push_back({Texts[Texts.size() - 1 - I], Texts[I]});
+    TReport One;
+    One.Processes.push_back({Texts[I], TProcessState::LeftAlone});
+    One.Startup.push_back({Texts[I], Texts[I]});
+    One.Installed.push_back({Texts[I], Texts[I]});
+    EXPECT_EQ(StoredReportText(One), DumpedReportText(One)) << I;
+  }
+  const std::string Stored = StoredReportText(Report);
+  EXPECT_EQ(Stored, DumpedReportText(Report));
+  const auto Back = ReadStoredReport(Stored);
+  ASSERT_TRUE(Back);
+  EXPECT_EQ(StoredReportText(*Back), Stored);
+  EXPECT_EQ(Back->Startup[3].Item, Controls);
 }
 
 }  // namespace
