@@ -241,8 +241,121 @@ void AppendJsonText(std::string& Out, std::string_view Text) {
   Out.append(Text.data() + Plain, Text.size() - Plain);
 }
 
+// Reads the one shape a report has, in strict JSON: an array of objects whose values are all
+// strings. It sends Reader the same events, with the same texts, as the JSON library's parser
+// would, and gives up (false) at anything else: another kind of value, a syntax error, a byte
+// below 0x20 or a lone surrogate in a string, or a refusal from Reader. Reader is spoilt then, and
+// the library's parser must read the text again with a new one to give the error. Text must be
+// valid UTF-8.
+class TPlainReportScanner {
+ public:
+  explicit TPlainReportScanner(std::string_view Text) : FText(Text) {}
+
+  bool Read(TReportReader& Reader) {
+    SkipSpace();
+    if (!Take('[') || !Reader.start_array(static_cast<std::size_t>(-1))) return false;
+    do {
+      SkipSpace();
+      if (!Take('{') || !Reader.start_object(static_cast<std::size_t>(-1))) return false;
+      do {
+        SkipSpace();
+        if (!ReadString() || !Reader.key(FString)) return false;
+        SkipSpace();
+        if (!Take(':')) return false;
+        SkipSpace();
+        if (!ReadString() || !Reader.string(FString)) return false;
+        SkipSpace();
+      } while (Take(','));
+      if (!Take('}') || !Reader.end_object()) return false;
+      SkipSpace();
+    } while (Take(','));
+    if (!Take(']') || !Reader.end_array()) return false;
+    SkipSpace();
+    return FAt == FText.size();
+  }
+
+ private:
+  std::string_view FText;
+  size_t FAt = 0;
+  std::string FString;  // the last string read, kept for its room
+
+  void SkipSpace() {
+    while (FAt < FText.size() && (FText[FAt] == ' ' || FText[FAt] == '\n' || FText[FAt] == '\r' || FText[FAt] == '\t')) {
+      ++FAt;
+    }
+  }
+
+  bool Take(char Wanted) {
+    if (FAt == FText.size() || FText[FAt] != Wanted) return false;
+    ++FAt;
+    return true;
+  }
+
+  // Reads a string from its opening quote into FString.
+  bool ReadString() {
+    if (!Take('"')) return false;
+    FString.clear();
+    while (true) {
+      const size_t Start = FAt;
+      while (FAt < FText.size()) {
+        const auto Byte = static_cast<unsigned char>(FText[FAt]);
+        if (Byte < 0x20 || Byte == '"' || Byte == '\\') break;
+        ++FAt;
+      }
+      FString.append(FText.data() + Start, FAt - Start);
+      if (FAt == FText.size() || static_cast<unsigned char>(FText[FAt]) < 0x20) return false;
+      if (FText[FAt++] == '"') return true;
+      if (!ReadEscape()) return false;
+    }
+  }
+
+  // Reads what follows a backslash in a string and appends what it stands for.
+  bool ReadEscape() {
+    if (FAt == FText.size()) return false;
+    const char Escape = FText[FAt++];
+    constexpr std::string_view From = "\"\\/bfnrt";
+    constexpr std::string_view To = "\"\\/\b\f\n\r\t";
+    const size_t Simple = From.find(Escape);
+    if (Simple != std::string_view::npos) {
+      FString += To[Simple];
+      return true;
+    }
+    if (Escape != 'u') return false;
+    long Point = ReadHex4();
+    if (Point >= 0xDC00 && Point <= 0xDFFF) return false;
+    if (Point >= 0xD800 && Point <= 0xDBFF) {
+      if (!Take('\\') || !Take('u')) return false;
+      const long Low = ReadHex4();
+      if (Low < 0xDC00 || Low > 0xDFFF) return false;
+      Point = 0x10000 + ((Point - 0xD800) << 10) + (Low - 0xDC00);
+    }
+    if (Point < 0) return false;
+    AppendUtf8(FString, static_cast<unsigned long>(Point));
+    return true;
+  }
+
+  // The four hexadecimal digits at FAt as a number; -1 when they are not there.
+  long ReadHex4() {
+    if (FText.size() - FAt < 4) return -1;
+    long Value = 0;
+    for (size_t I = 0; I < 4; ++I) {
+      const char C = FText[FAt + I];
+      const int Digit = C >= '0' && C <= '9' ? C - '0' : C >= 'a' && C <= 'f' ? C - 'a' + 10 : C >= 'A' && C <= 'F' ? C - 'A' + 10 : -1;
+      if (Digit < 0) return -1;
+      Value = Value * 16 + Digit;
+    }
+    FAt += 4;
+    return Value;
+  }
+};
+
 TReportCheck CheckReportShape(std::string_view Body) {
   if (!IsValidUtf8(Body)) return Refused("not UTF-8");
+  // Nearly every upload is plain; the library's parser reads only the others, for its error.
+  {
+    TReportReader Reader;
+    if (TPlainReportScanner(Body).Read(Reader)) return {std::move(Reader.Report), {}};
+  }
   TReportReader Reader;
   if (!nlohmann::json::sax_parse(Body, &Reader)) return Refused(Reader.Error.empty() ? "not JSON" : Reader.Error);
   return {std::move(Reader.Report), {}};

@@ -57,6 +57,15 @@ long NextCodePoint(std::string_view Text, size_t& I) {
   return Point;
 }
 
+// The C.UTF-8 character classes, made once and never freed; null when the system lacks them
+// (then only A-Z are folded).
+locale_t Utf8Classes() {
+  static const locale_t Classes = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  return Classes;
+}
+
+}  // namespace
+
 void AppendUtf8(std::string& Out, unsigned long Point) {
   if (Point < 0x80) {
     Out += static_cast<char>(Point);
@@ -74,15 +83,6 @@ void AppendUtf8(std::string& Out, unsigned long Point) {
     Out += static_cast<char>(0x80 | (Point & 0x3F));
   }
 }
-
-// The C.UTF-8 character classes, made once and never freed; null when the system lacks them
-// (then only A-Z are folded).
-locale_t Utf8Classes() {
-  static const locale_t Classes = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return Classes;
-}
-
-}  // namespace
 
 bool IsValidUtf8(std::string_view Text) {
   constexpr std::uint64_t HighBits = 0x8080808080808080u;

@@ -70,6 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                               R"({"cate":"clean","file":"a.exe","state":"1","pid":"42"})"}),
                   true},
         TBodyCase{"KeysInAnyOrderAndBlanks", "[ {\"tot\":\"3\", \"new\":\"2\", \"old\":\"1\", \"cate\":\"memory\"} ]", true},
+        TBodyCase{"ByteOrderMarkFirst", "\xEF\xBB\xBF" + ReportBody({MemoryObject}), true},
         TBodyCase{"UnicodeEscapesAndUtf8", ReportBody({MemoryObject, R"({"cate":"clean","file":"C:\\게임\\\ud83d\ude00.exe","state":"-2"})"}), true},
         TBodyCase{"ExactlyFourMiB", Big(MaxReportBytes), true},
         TBodyCase{"SixtyThousandObjects", ManyObjects(60000), true},
@@ -131,6 +132,52 @@ TEST(ReportCheck, ReadsEveryFigureAndRow) {
   EXPECT_EQ(Report.Startup[0].From, "HKCU");
   ASSERT_EQ(Report.Installed.size(), 1u);
   EXPECT_EQ(Report.Installed[0].DisplayName, "우리은행 보안");
+}
+
+// Plain reports are read by a scanner of their own and the rest by the JSON library: the texts
+// of the refusals must not depend on which one read the body.
+TEST(ReportCheck, RefusalTexts) {
+  const std::string CleanHead = R"({"cate":"clean","file":)";
+  for (const auto& [Body, Error] : std::vector<std::pair<std::string, std::string>>{
+           {"", "not JSON"},
+           {"[]", "no memory object"},
+           {"[" + MemoryObject + "", "not JSON"},
+           {ReportBody({MemoryObject}) + "x", "not JSON"},
+           {ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"a\xC3(\",\"state\":\"1\"}"}), "not UTF-8"},
+           {ReportBody({MemoryObject, CleanHead + R"(1,"state":"1"})"}), "a value is not a string"},
+           {ReportBody({MemoryObject, CleanHead + R"(1e999,"state":"1"})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"(null,"state":"1"})"}), "a value is not a string"},
+           {ReportBody({MemoryObject, CleanHead + "\"a\tb\",\"state\":\"1\"}"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("\ud800","state":"1"})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("\q","state":"1"})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("a","state":"1",})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("a","file":"b","state":"1"})"}), "a key repeats in one object"},
+           {ReportBody({MemoryObject, CleanHead + R"(["a"],"state":"1"})"}), "a nested array"},
+           {ReportBody({MemoryObject, CleanHead + R"({"a":"b"},"state":"1"})"}), "an object outside the top array"},
+           {"[" + MemoryObject + ",\"x\"]", "a string outside an object"},
+           {ReportBody({MemoryObject, R"({"file":"a","state":"1"})"}), "an object without \"cate\""},
+           {ReportBody({MemoryObject, R"({"cate":"disk"})"}), "an unknown kind: disk"},
+           {ReportBody({Clean}), "the memory object must come first, once"},
+           {ReportBody({MemoryObject, Start, Clean}), "kinds out of order"},
+           {ReportBody({MemoryObject, CleanHead + R"("a"})"}), "clean object without \"state\""},
+           {ReportBody({R"({"cate":"memory","old":"1","new":"2","tot":"0x3"})"}), "a memory figure is not a whole number"},
+           {ReportBody({MemoryObject, CleanHead + R"("a","state":"2"})"}), "a process state is not 1, -2 or -1"},
+           {Big(MaxReportBytes + 1), "larger than 4 MiB"},
+       }) {
+    const TReportCheck Check = CheckReport(Body);
+    EXPECT_FALSE(Check.Report) << Body;
+    EXPECT_EQ(Check.Error, Error) << Body.substr(0, 200);
+  }
+}
+
+TEST(ReportCheck, DecodesEveryEscapeAndSkipsEveryBlank) {
+  const TReportCheck Check = CheckReport(
+      " \t\r\n[ {\"cate\" :\"memory\" , \"old\":\"1\",\"new\":\"2\",\"tot\":\"3\"}\n,\n"
+      R"({ "cate":"clean", "file":"\"\\\/\b\f\n\r\t\u0041\u00e9\uC6B0\uD83D\uDE00\u0000|", "state":"1" } ] )"
+      "\r\n");
+  ASSERT_TRUE(Check.Report) << Check.Error;
+  ASSERT_EQ(Check.Report->Processes.size(), 1u);
+  EXPECT_EQ(Check.Report->Processes[0].File, std::string("\"\\/\b\f\n\r\tA\xC3\xA9\xEC\x9A\xB0\xF0\x9F\x98\x80\0|", 20));
 }
 
 TEST(ReportCheck, StoredTextReadsBackWithoutTheIgnoredKeys) {
