@@ -1,6 +1,7 @@
 // Checking the uploaded clean report with a streaming parser: each object is checked and taken
 // into the report as soon as it closes, and nothing deeper than an array of flat objects is ever
 // built, so neither a deep nesting nor many small objects or keys cost more than the report itself.
+// A plain upload is read by a scanner of its own; the JSON library reads every other, for its error.
 #include "report.h"
 
 #include <array>
