@@ -61,7 +61,9 @@ TReportCheck CheckReport(std::string_view Body);
 std::optional<TReport> ReadStoredReport(std::string_view Text);
 
 // The report as compact JSON in the upload's own shape, without the ignored keys; CheckReport
-// reads it back. Text is written as UTF-8.
+// reads it back. The texts must be valid UTF-8, as CheckReport's are; they are written as they
+// are, with only quotes, backslashes and control characters escaped, byte for byte as the texts
+// already stored were written.
 std::string StoredReportText(const TReport& Report);
 
 }  // namespace nimbrel::service

@@ -11,6 +11,9 @@ namespace nimbrel::service {
 // Whether Text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view Text);
 
+// Appends Point as UTF-8; Point must be at most 0x10FFFF and not a surrogate.
+void AppendUtf8(std::string& Out, unsigned long Point);
+
 // Text with every letter in lower case, by Unicode's simple case mapping (not only A-Z), so that
 // "HKLM" and "hklm", "É" and "é" compare equal. Text must be valid UTF-8; invalid bytes pass unchanged.
 std::string LowerUtf8(std::string_view Text);

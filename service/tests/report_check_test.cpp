@@ -1,6 +1,8 @@
 // Checking uploaded reports: a table of bodies the service must take and bodies it must refuse.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "helpers.h"
 #include "report.h"
 
@@ -42,6 +44,13 @@ std::string ManyKeys(size_t Count) {
   return Body + "}]";
 }
 
+// A memory object with Count extra keys, the last of which repeats the extra key at Repeated.
+std::string ManyKeysRepeating(size_t Count, size_t Repeated) {
+  std::string Body = R"([{"cate":"memory","old":"1","new":"2","tot":"3")";
+  for (size_t I = 0; I < Count; ++I) Body += ",\"k" + std::to_string(I) + "\":\"\"";
+  return Body + ",\"k" + std::to_string(Repeated) + "\":\"\"}]";
+}
+
 std::string Big(size_t Bytes) {
   // One clean object whose file name pads the body to exactly Bytes.
   const std::string Head = "[" + MemoryObject + R"(,{"cate":"clean","file":")";
@@ -61,6 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                               R"({"cate":"clean","file":"a.exe","state":"1","pid":"42"})"}),
                   true},
         TBodyCase{"KeysInAnyOrderAndBlanks", "[ {\"tot\":\"3\", \"new\":\"2\", \"old\":\"1\", \"cate\":\"memory\"} ]", true},
+        TBodyCase{"ByteOrderMarkFirst", "\xEF\xBB\xBF" + ReportBody({MemoryObject}), true},
         TBodyCase{"UnicodeEscapesAndUtf8", ReportBody({MemoryObject, R"({"cate":"clean","file":"C:\\게임\\\ud83d\ude00.exe","state":"-2"})"}), true},
         TBodyCase{"ExactlyFourMiB", Big(MaxReportBytes), true},
         TBodyCase{"SixtyThousandObjects", ManyObjects(60000), true},
@@ -93,6 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
         TBodyCase{"FigureNotANumber", ReportBody({R"({"cate":"memory","old":"lots","new":"2","tot":"3"})"}), false},
         TBodyCase{"StateOutOfRange", ReportBody({MemoryObject, R"({"cate":"clean","file":"a.exe","state":"2"})"}), false},
         TBodyCase{"RepeatedKey", ReportBody({MemoryObject, R"({"cate":"clean","file":"a","file":"b","state":"1"})"}), false},
+        TBodyCase{"RepeatedIgnoredKey", ReportBody({MemoryObject, R"({"cate":"clean","x":"a","file":"a","x":"b","state":"1"})"}), false},
+        TBodyCase{"RepeatedCate", ReportBody({MemoryObject, R"({"cate":"clean","file":"a","state":"1","cate":"clean"})"}), false},
+        TBodyCase{"LastOfManyKeysRepeatsTheFirst", ManyKeysRepeating(100, 0), false},
+        TBodyCase{"ManyKeysRepeatingTheNinth", ManyKeysRepeating(20, 8), false},
+        TBodyCase{"SameKeysInEveryObject", ReportBody({MemoryObject, R"({"cate":"clean","file":"a","state":"1","x":"1","y":"2"})",
+                                                       R"({"cate":"clean","file":"a","state":"1","y":"1","x":"2"})"}), true},
         TBodyCase{"InvalidUtf8InValue", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"a\xC3(\",\"state\":\"1\"}"}), false},
         TBodyCase{"OverlongUtf8", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"\xC0\xAF\",\"state\":\"1\"}"}), false},
         TBodyCase{"LoneSurrogateEscape", ReportBody({MemoryObject, R"({"cate":"clean","file":"\ud800","state":"1"})"}), false},
@@ -118,6 +134,52 @@ TEST(ReportCheck, ReadsEveryFigureAndRow) {
   EXPECT_EQ(Report.Installed[0].DisplayName, "우리은행 보안");
 }
 
+// Plain reports are read by a scanner of their own and the rest by the JSON library: the texts
+// of the refusals must not depend on which one read the body.
+TEST(ReportCheck, RefusalTexts) {
+  const std::string CleanHead = R"({"cate":"clean","file":)";
+  for (const auto& [Body, Error] : std::vector<std::pair<std::string, std::string>>{
+           {"", "not JSON"},
+           {"[]", "no memory object"},
+           {"[" + MemoryObject + "", "not JSON"},
+           {ReportBody({MemoryObject}) + "x", "not JSON"},
+           {ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"a\xC3(\",\"state\":\"1\"}"}), "not UTF-8"},
+           {ReportBody({MemoryObject, CleanHead + R"(1,"state":"1"})"}), "a value is not a string"},
+           {ReportBody({MemoryObject, CleanHead + R"(1e999,"state":"1"})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"(null,"state":"1"})"}), "a value is not a string"},
+           {ReportBody({MemoryObject, CleanHead + "\"a\tb\",\"state\":\"1\"}"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("\ud800","state":"1"})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("\q","state":"1"})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("a","state":"1",})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("a","file":"b","state":"1"})"}), "a key repeats in one object"},
+           {ReportBody({MemoryObject, CleanHead + R"(["a"],"state":"1"})"}), "a nested array"},
+           {ReportBody({MemoryObject, CleanHead + R"({"a":"b"},"state":"1"})"}), "an object outside the top array"},
+           {"[" + MemoryObject + ",\"x\"]", "a string outside an object"},
+           {ReportBody({MemoryObject, R"({"file":"a","state":"1"})"}), "an object without \"cate\""},
+           {ReportBody({MemoryObject, R"({"cate":"disk"})"}), "an unknown kind: disk"},
+           {ReportBody({Clean}), "the memory object must come first, once"},
+           {ReportBody({MemoryObject, Start, Clean}), "kinds out of order"},
+           {ReportBody({MemoryObject, CleanHead + R"("a"})"}), "clean object without \"state\""},
+           {ReportBody({R"({"cate":"memory","old":"1","new":"2","tot":"0x3"})"}), "a memory figure is not a whole number"},
+           {ReportBody({MemoryObject, CleanHead + R"("a","state":"2"})"}), "a process state is not 1, -2 or -1"},
+           {Big(MaxReportBytes + 1), "larger than 4 MiB"},
+       }) {
+    const TReportCheck Check = CheckReport(Body);
+    EXPECT_FALSE(Check.Report) << Body;
+    EXPECT_EQ(Check.Error, Error) << Body.substr(0, 200);
+  }
+}
+
+TEST(ReportCheck, DecodesEveryEscapeAndSkipsEveryBlank) {
+  const TReportCheck Check = CheckReport(
+      " \t\r\n[ {\"cate\" :\"memory\" , \"old\":\"1\",\"new\":\"2\",\"tot\":\"3\"}\n,\n"
+      R"({ "cate":"clean", "file":"\"\\\/\b\f\n\r\t\u0041\u00e9\uC6B0\uD83D\uDE00\u0000|", "state":"1" } ] )"
+      "\r\n");
+  ASSERT_TRUE(Check.Report) << Check.Error;
+  ASSERT_EQ(Check.Report->Processes.size(), 1u);
+  EXPECT_EQ(Check.Report->Processes[0].File, std::string("\"\\/\b\f\n\r\tA\xC3\xA9\xEC\x9A\xB0\xF0\x9F\x98\x80\0|", 20));
+}
+
 TEST(ReportCheck, StoredTextReadsBackWithoutTheIgnoredKeys) {
   const auto Report = CheckReport(ReportBody({R"({"cate":"memory","old":"-1","new":"5","tot":"9","x":"y"})",
                                               R"({"cate":"clean","file":"<script>\"'&","state":"-2"})", Start, Install}))
@@ -130,6 +192,74 @@ TEST(ReportCheck, StoredTextReadsBackWithoutTheIgnoredKeys) {
   EXPECT_EQ(StoredReportText(*Back), Stored);
   EXPECT_EQ(Back->Processes[0].File, "<script>\"'&");
   EXPECT_EQ(Back->Memory.Before, -1);
+}
+
+}  // namespace
+}  // namespace nimbrel::service
+
+namespace nimbrel::service {
+namespace {
+
+// The text the stored files were first written with: nlohmann's compact dump of the same objects.
+std::string DumpedReportText(const TReport& Report) {
+  using nlohmann::ordered_json;
+  ordered_json Array = ordered_json::array();
+  Array.push_back({{"cate", "memory"},
+                   {"old", std::to_string(Report.Memory.Before)},
+                   {"new", std::to_string(Report.Memory.After)},
+                   {"tot", std::to_string(Report.Memory.Total)}});
+  for (const auto& Row : Report.Processes) {
+    Array.push_back({{"cate", "clean"}, {"file", Row.File}, {"state", std::to_string(static_cast<int>(Row.State))}});
+  }
+  for (const auto& Row : Report.Startup) Array.push_back({{"cate", "start"}, {"item", Row.Item}, {"from", Row.From}});
+  for (const auto& Row : Report.Installed) {
+    Array.push_back({{"cate", "install"}, {"displayname", Row.DisplayName}, {"publisher", Row.Publisher}});
+  }
+  return Array.dump();
+}
+
+TEST(StoredReportText, SameBytesAsTheJsonLibrarysDump) {
+  std::string Controls;
+  for (int C = 0; C < 0x20; ++C) Controls += static_cast<char>(C);
+  const std::vector<std::string> Texts = {
+      "",
+      "plain.exe",
+      "\"quoted\" \\\\server\\share\\",
+      Controls,
+      "a" + Controls + "z",
+      std::string("nul\0inside", 10),
+      "\x7F del \x7F",
+      "우리은행 보안",
+      "\xF0\x9F\x98\x80 emoji \xF4\x8F\xBF\xBF",
+      "/ slash <script>'&</script>",
+      "\\u0041 not an escape",
+      std::string(300, '\\') + "\n" + std::string(300, 'x'),
+  };
+  for (const std::int64_t Figure : {std::int64_t{-1}, std::int64_t{0}, std::int64_t{-9223372036854775807} - 1,
+                                    std::int64_t{9223372036854775807}, std::int64_t{17179869184}}) {
+    TReport Report;
+    Report.Memory = {Figure, -Figure / 2, Figure == -1 ? -2 : 7};
+    EXPECT_EQ(StoredReportText(Report), DumpedReportText(Report)) << Figure;
+  }
+  TReport Report;
+  Report.Memory = {3221225472, -1, 17179869184};
+  for (size_t I = 0; I < Texts.size(); ++I) {
+    const TProcessState States[] = {TProcessState::Ended, TProcessState::StillRunning, TProcessState::LeftAlone};
+    Report.Processes.push_back({Texts[I], States[I % 3]});
+    Report.Startup.push_back({Texts[I], Texts[Texts.size() - 1 - I]});
+    Report.Installed.push_back({Texts[Texts.size() - 1 - I], Texts[I]});
+    TReport One;
+    One.Processes.push_back({Texts[I], TProcessState::LeftAlone});
+    One.Startup.push_back({Texts[I], Texts[I]});
+    One.Installed.push_back({Texts[I], Texts[I]});
+    EXPECT_EQ(StoredReportText(One), DumpedReportText(One)) << I;
+  }
+  const std::string Stored = StoredReportText(Report);
+  EXPECT_EQ(Stored, DumpedReportText(Report));
+  const auto Back = ReadStoredReport(Stored);
+  ASSERT_TRUE(Back);
+  EXPECT_EQ(StoredReportText(*Back), Stored);
+  EXPECT_EQ(Back->Startup[3].Item, Controls);
 }
 
 }  // namespace

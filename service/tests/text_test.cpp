@@ -19,6 +19,25 @@ TEST(Text, Utf8Validity) {
   }
 }
 
+// ASCII is passed in blocks: a bad or good sequence must be seen at every offset within and
+// across a block, and a sequence cut off by the end of the text must be refused.
+TEST(Text, Utf8ValidityAtEveryOffset) {
+  for (size_t At = 0; At <= 16; ++At) {
+    for (const char* Bad : {"\x80", "\xFF", "\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF0\x9F\x98"}) {
+      std::string Text(20, 'a');
+      Text.insert(At, Bad);
+      EXPECT_FALSE(IsValidUtf8(Text)) << At << " " << Bad;
+      EXPECT_FALSE(IsValidUtf8(std::string(At, 'a') + Bad)) << At << " at the end " << Bad;
+    }
+    for (const char* Good : {"\x7F", "\xC3\xA9", "\xED\x9F\xBF", "\xF0\x9F\x98\x80"}) {
+      std::string Text(20, 'a');
+      Text.insert(At, Good);
+      EXPECT_TRUE(IsValidUtf8(Text)) << At << " " << Good;
+      EXPECT_TRUE(IsValidUtf8(std::string(At, 'a') + Good)) << At << " at the end " << Good;
+    }
+  }
+}
+
 TEST(Text, LowerCaseBeyondAscii) {
   EXPECT_EQ(LowerUtf8("HKLM"), "hklm");
   EXPECT_EQ(LowerUtf8("ÉCOLE Ünïcode"), "école ünïcode");
