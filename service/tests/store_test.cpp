@@ -1,6 +1,7 @@
 // Both stores against real databases (a SQLite file; a fresh database on the throwaway
 // PostgreSQL server): store, read, entry counts, expiry, the cap, and that a failure half-way
-// leaves nothing behind. Then what only PostgreSQL has: several stores on one database.
+// leaves nothing behind. Then what only SQLite has: entry counts added later, and files written
+// before them; and what only PostgreSQL has: several stores on one database.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
