@@ -2,6 +2,7 @@
 #include "clean/clean_job.h"
 
 #include "base/sync.h"
+#include "base/thread.h"
 #include "clean/clean_report.h"
 #include "clean/memory_purge.h"
 
@@ -74,21 +75,8 @@ std::shared_ptr<TCleanJob> TCleanJob::Start(TCleanJobData Data, TCleanFinish Fin
   if (!Job->FStop) return nullptr;
   Job->FData.Stop = Job->FStop.get();
   // The worker holds a reference of its own until it ends.
-  auto* WorkerReference = new std::shared_ptr<TCleanJob>(Job);
-  Job->FThread.reset(::CreateThread(nullptr, 0, ThreadProc, WorkerReference, 0, nullptr));
-  if (!Job->FThread) {
-    const DWORD Error = ::GetLastError();
-    delete WorkerReference;
-    ::SetLastError(Error);
-    return nullptr;
-  }
-  return Job;
-}
-
-DWORD WINAPI TCleanJob::ThreadProc(void* Parameter) {
-  std::unique_ptr<std::shared_ptr<TCleanJob>> Reference(static_cast<std::shared_ptr<TCleanJob>*>(Parameter));
-  (*Reference)->Run();
-  return 0;
+  Job->FThread = StartThread([Job] { Job->Run(); });
+  return Job->FThread ? Job : nullptr;
 }
 
 void TCleanJob::Run() {

@@ -95,7 +95,6 @@ class TCleanJob : public std::enable_shared_from_this<TCleanJob> {
   TCleanJob(TCleanJobData Data, TCleanFinish Finish, TCleanSteps Steps);
 
  private:
-  static DWORD WINAPI ThreadProc(void* Parameter);
   void Run();
 
   TCleanJobData FData;

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "base/handle.h"
+#include "base/thread.h"
 #include "base/utf.h"
 #include "net/http_body.h"
 
@@ -38,17 +39,6 @@ struct TSharedExchange {
   std::mutex Lock;
   bool Abandoned = false;
 };
-
-DWORD WINAPI ExchangeThread(void* Parameter) {
-  std::unique_ptr<std::shared_ptr<TSharedExchange>> Reference(static_cast<std::shared_ptr<TSharedExchange>*>(Parameter));
-  TSharedExchange& Shared = **Reference;
-  try {
-    Shared.Result = PerformExchange(Shared.Settings, Shared.Cookies, Shared.Request, Shared.Cancel);
-  } catch (...) {
-    Shared.Result = TransportFailure(ERROR_OUTOFMEMORY);
-  }
-  return 0;
-}
 
 std::string MultipartQuoted(const std::wstring& Text) {
   std::string Result;
@@ -129,10 +119,14 @@ TTransportResult THTTP::Exchange(TTransportRequest Request) {
   }
   Shared->Request = std::move(Request);
 
-  auto* ThreadReference = new std::shared_ptr<TSharedExchange>(Shared);
-  TOwnedHandle Thread(::CreateThread(nullptr, 0, ExchangeThread, ThreadReference, 0, nullptr));
+  const TOwnedHandle Thread = StartThread([Shared] {
+    try {
+      Shared->Result = PerformExchange(Shared->Settings, Shared->Cookies, Shared->Request, Shared->Cancel);
+    } catch (...) {
+      Shared->Result = TransportFailure(ERROR_OUTOFMEMORY);
+    }
+  });
   if (!Thread) {
-    delete ThreadReference;
     return PerformExchange(Shared->Settings, FCookies, Shared->Request, Shared->Cancel);
   }
   const HANDLE Waits[2] = {Thread.get(), FCancelEvent};

@@ -3,6 +3,7 @@
 
 #include "base/shell_open.h"
 #include "base/sync.h"
+#include "base/thread.h"
 
 namespace nimbrel {
 
@@ -36,19 +37,8 @@ std::shared_ptr<TUpdateCheck> TUpdateCheck::Start(TInitHeaders Headers, TInitReq
                                                   DWORD Pause) {
   auto Check = std::make_shared<TUpdateCheck>(std::move(Headers), std::move(Request), std::move(Handle), Attempts, Pause);
   if (!Check->FStop) return nullptr;
-  auto* WorkerReference = new std::shared_ptr<TUpdateCheck>(Check);
-  Check->FThread.reset(::CreateThread(nullptr, 0, ThreadProc, WorkerReference, 0, nullptr));
-  if (!Check->FThread) {
-    delete WorkerReference;
-    return nullptr;
-  }
-  return Check;
-}
-
-DWORD WINAPI TUpdateCheck::ThreadProc(void* Parameter) {
-  std::unique_ptr<std::shared_ptr<TUpdateCheck>> Reference(static_cast<std::shared_ptr<TUpdateCheck>*>(Parameter));
-  (*Reference)->Run();
-  return 0;
+  Check->FThread = StartThread([Check] { Check->Run(); });
+  return Check->FThread ? Check : nullptr;
 }
 
 void TUpdateCheck::Run() {

@@ -64,7 +64,6 @@ class TUpdateCheck : public std::enable_shared_from_this<TUpdateCheck> {
                int Attempts, DWORD Pause);
 
  private:
-  static DWORD WINAPI ThreadProc(void* Parameter);
   void Run();
 
   TInitHeaders FHeaders;

@@ -9,6 +9,7 @@
 #include "base/ascii.h"
 #include "base/paths.h"
 #include "base/sync.h"
+#include "base/thread.h"
 #include "widgets/stock_images.h"
 
 namespace nimbrel {
@@ -211,19 +212,8 @@ std::shared_ptr<TAutorunLoadJob> TAutorunLoadJob::Start(TAutorunLoadInput Input,
   Job->FStop.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!Job->FStop) return nullptr;
   // The worker holds a reference of its own until it ends.
-  auto* WorkerReference = new std::shared_ptr<TAutorunLoadJob>(Job);
-  Job->FThread.reset(::CreateThread(nullptr, 0, ThreadProc, WorkerReference, 0, nullptr));
-  if (!Job->FThread) {
-    delete WorkerReference;
-    return nullptr;
-  }
-  return Job;
-}
-
-DWORD WINAPI TAutorunLoadJob::ThreadProc(void* Parameter) {
-  std::unique_ptr<std::shared_ptr<TAutorunLoadJob>> Reference(static_cast<std::shared_ptr<TAutorunLoadJob>*>(Parameter));
-  (*Reference)->Run();
-  return 0;
+  Job->FThread = StartThread([Job] { Job->Run(); });
+  return Job->FThread ? Job : nullptr;
 }
 
 void TAutorunLoadJob::Run() {

@@ -86,7 +86,6 @@ class TAutorunLoadJob : public std::enable_shared_from_this<TAutorunLoadJob> {
   TAutorunLoadJob(TAutorunLoadInput Input, TAutorunCollector Collect, TDone Done);
 
  private:
-  static DWORD WINAPI ThreadProc(void* Parameter);
   void Run();
 
   TAutorunLoadInput FInput;

@@ -1,5 +1,5 @@
-// The hand-over to the main thread: where the function runs, what comes back, and waits that
-// keep serving hand-overs.
+// Worker threads and the hand-over to the main thread: where the function runs, what comes back,
+// and waits that keep serving hand-overs.
 #include "base/sync.h"
 
 #include <windows.h>
@@ -7,23 +7,39 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "base/handle.h"
+#include "base/thread.h"
 
 namespace nimbrel {
 namespace {
 
-// A worker thread with a kernel handle, so that the main thread can wait for it.
+// A worker thread running Body, which the caller keeps alive, with a handle to wait for.
 template <typename F>
 TOwnedHandle StartWorker(F& Body) {
-  auto Entry = [](void* Param) -> DWORD {
-    (*static_cast<F*>(Param))();
-    return 0;
-  };
-  return TOwnedHandle(::CreateThread(nullptr, 0, Entry, &Body, 0, nullptr));
+  return StartThread([&Body] { Body(); });
+}
+
+TEST(ThreadTest, TheThreadKeepsWhatItsBodyHoldsUntilTheBodyHasRun) {
+  auto Held = std::make_shared<std::atomic<int>>(0);
+  TOwnedHandle Go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(Go);
+  const HANDLE GoHandle = Go.get();
+  TOwnedHandle Thread = StartThread([Held, GoHandle] {
+    ::WaitForSingleObject(GoHandle, INFINITE);
+    Held->store(1);
+  });
+  ASSERT_TRUE(Thread);
+  std::weak_ptr<std::atomic<int>> Watch = Held;
+  Held.reset();  // the starter lets go first
+  EXPECT_FALSE(Watch.expired());
+  ::SetEvent(Go.get());
+  ASSERT_EQ(::WaitForSingleObject(Thread.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(Watch.expired());  // freed on the thread, after the body ran
 }
 
 class SyncTest : public testing::Test {
