@@ -161,10 +161,15 @@ void TFrmNimbrel::CheckAnswered(const std::wstring& Answer) {
 std::wstring HomeTipMarkup(const std::wstring& Tip) { return L"<C><FC:clGray>" + Tip + L"</FC></C>"; }
 
 void TFrmNimbrel::FormDestroy() {
-  // A clean may still run: it is stopped, and a worker that does not give way within a second
-  // ends the program, so that a closed Nimbrel can be started again at once.
+  // Every worker hears first that what it hands over is no longer wanted, and only then is any
+  // waited for (serving hand-overs): no finishing step, answer or load result reaches a window
+  // being destroyed. A worker that does not give way within a second ends the program, so that a
+  // closed Nimbrel can be started again at once; the Startup page waits for its load when its
+  // own window goes, right after this.
+  FCleanRun->Abandon();
+  if (FCheck) FCheck->Abandon();
+  if (FrmAutorun != nullptr) FrmAutorun->AbandonLoad();
   FCleanRun->StopWorker();
-  // The start-up check gives way too; one that does not within a second ends the program.
   if (FCheck && !FCheck->Stop(1000)) ::TerminateProcess(::GetCurrentProcess(), 0);
 }
 

@@ -4,6 +4,7 @@
 #include "app/frm_nimbrel.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "base/shell_open.h"
 #include "base/system_library.h"
 #include "net/update_check.h"
 #include "startup/task_scheduler.h"
@@ -13,7 +14,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace nimbrel;
   // Before anything can load a DLL: nothing is ever loaded from the program's own folder.
   RestrictDllSearch();
-  // The shell's "open" may hand the address to COM handlers: the main thread is a COM apartment.
+  // The shell's dialogs and its "open" may hand over to COM handlers: the main thread is a COM
+  // apartment.
   TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   InitializeModules();
 
@@ -27,5 +29,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Application().HandleException(std::current_exception());
   }
   DisconnectTaskService();
+  // An address just handed to the shell (the report page after a clean) still opens.
+  WaitForShellOpens(ShellOpenExitWaitMilliseconds);
   return 0;
 }

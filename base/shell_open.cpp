@@ -9,11 +9,15 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/ascii.h"
 #include "base/handle.h"
+#include "base/thread.h"
 
 namespace nimbrel {
 namespace {
@@ -72,6 +76,27 @@ TComPtr<IShellDispatch2> DesktopShellDispatch() {
   return Shell;
 }
 
+// The opens under way. Never freed: an open may outlive the static destructors.
+struct TOpens {
+  std::mutex Lock;
+  std::condition_variable Idle;
+  size_t Count = 0;
+};
+
+TOpens& PendingOpens() {
+  static auto* Opens = new TOpens;
+  return *Opens;
+}
+
+void OpenDone() {
+  TOpens& Opens = PendingOpens();
+  {
+    const std::lock_guard<std::mutex> Guard(Opens.Lock);
+    --Opens.Count;
+  }
+  Opens.Idle.notify_all();
+}
+
 TOwnedBstr MakeBstr(const std::wstring& Text) {
   return TOwnedBstr(::SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size())));
 }
@@ -126,10 +151,50 @@ bool ShellExecuteAsUser(const std::wstring& File, const std::wstring& Parameters
                                              *Show.get()));
 }
 
+namespace {
+
+void OpenNow(const std::wstring& Target) {
+  if (ShellExecuteAsUser(Target, L"")) return;
+  // Without SEE_MASK_NOASYNC the shell may still be working when this thread ends.
+  SHELLEXECUTEINFOW Info{};
+  Info.cbSize = sizeof(Info);
+  Info.fMask = SEE_MASK_NOASYNC;
+  Info.lpVerb = L"open";
+  Info.lpFile = Target.c_str();
+  Info.nShow = SW_SHOWNORMAL;
+  ::ShellExecuteExW(&Info);
+}
+
+}  // namespace
+
 void ShellOpen(const std::wstring& Target) {
   if (!IsWebAddress(Target)) return;
-  if (ShellExecuteAsUser(Target, L"")) return;
-  ::ShellExecuteW(nullptr, L"open", Target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  TOpens& Opens = PendingOpens();
+  {
+    const std::lock_guard<std::mutex> Guard(Opens.Lock);
+    ++Opens.Count;
+  }
+  const TOwnedHandle Thread = StartThread([Target] {
+    try {
+      const TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+      OpenNow(Target);
+    } catch (...) {
+      // Not reported, like any failed open.
+    }
+    OpenDone();
+  });
+  if (Thread) return;
+  try {
+    OpenNow(Target);
+  } catch (...) {
+  }
+  OpenDone();
+}
+
+bool WaitForShellOpens(unsigned long Milliseconds) {
+  TOpens& Opens = PendingOpens();
+  std::unique_lock<std::mutex> Lock(Opens.Lock);
+  return Opens.Idle.wait_for(Lock, std::chrono::milliseconds(Milliseconds), [&] { return Opens.Count == 0; });
 }
 
 }  // namespace nimbrel

@@ -16,10 +16,17 @@ namespace nimbrel {
 // after it and no control character in it.
 bool IsWebAddress(std::wstring_view Target) noexcept;
 
-// Opens a web address in the user's browser at the user's level (ShellExecuteAsUser, else
-// ShellExecuteW "open"). Anything that is not IsWebAddress (documents, folders, other schemes,
-// commands) is not opened. Failures are not reported. A thread with COM initialised.
+// Opens a web address in the user's browser at the user's level (ShellExecuteAsUser, else the
+// shell's "open"). Anything that is not IsWebAddress (documents, folders, other schemes,
+// commands) is not opened. Failures are not reported. Returns at once: the shell is asked on a
+// thread of its own (COM's single-threaded apartment), so no message of the caller's thread runs
+// meanwhile; only when no thread can be made is it asked here. Any thread.
 void ShellOpen(const std::wstring& Target);
+
+// Waits up to Milliseconds for the opens ShellOpen has under way; true when none is left.
+// Program end, before the process ends (which would cut an open short).
+bool WaitForShellOpens(unsigned long Milliseconds);
+inline constexpr unsigned long ShellOpenExitWaitMilliseconds = 5000;
 
 // Starts File with Parameters through the desktop shell's process (IShellDispatch2::ShellExecute)
 // with the verb "open". True when the shell took the request (no process handle comes back);

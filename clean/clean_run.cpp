@@ -45,6 +45,10 @@ TCleanStart TCleanRun::Start(TStringList& FileWhite, std::shared_ptr<TProcessLis
   return {TCleanStartStatus::Started, {}};
 }
 
+void TCleanRun::Abandon() noexcept {
+  if (FJob && !FJob->Finished() && !FJob->InFinish()) FJob->Stop();
+}
+
 void TCleanRun::StopWorker() {
   if (!FJob || FJob->Finished() || FJob->InFinish()) return;
   FJob->Stop();

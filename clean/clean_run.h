@@ -50,6 +50,9 @@ class TCleanRun {
 
   [[nodiscard]] TCleanState State() const noexcept { return FState; }
 
+  // For the window starting to go away: Finish is dropped and the worker is told to stop; returns
+  // at once (StopWorker then waits for it). Nothing when no worker runs or when called from Finish.
+  void Abandon() noexcept;
   // For the window going away while a clean runs: Finish is dropped, the worker is told to stop
   // and is waited for up to StopWaitMilliseconds (serving its hand-overs). A worker still busy
   // then ends the whole program at once (TerminateProcess: no destructor runs under a live

@@ -63,9 +63,13 @@ void TUpdateCheck::Run() {
   }
 }
 
-bool TUpdateCheck::Stop(DWORD Milliseconds) {
+void TUpdateCheck::Abandon() noexcept {
   FStopped = true;
   ::SetEvent(FStop.get());
+}
+
+bool TUpdateCheck::Stop(DWORD Milliseconds) {
+  Abandon();
   return !FThread || WaitServingMainThread(FThread.get(), Milliseconds) == WAIT_OBJECT_0;
 }
 

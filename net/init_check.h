@@ -55,8 +55,10 @@ class TUpdateCheck : public std::enable_shared_from_this<TUpdateCheck> {
                                              std::function<void(const std::wstring& Answer)> Handle,
                                              int Attempts = DefaultAttempts, DWORD Pause = DefaultPause);
 
-  // Main thread: tells the job to stop and waits up to Milliseconds (serving its hand-over);
-  // true when it has ended.
+  // Main thread: Handle will not run from now on, and the job is told to stop; returns at once.
+  void Abandon() noexcept;
+  // Main thread: Abandon, then waits up to Milliseconds (serving its hand-over); true when it has
+  // ended.
   bool Stop(DWORD Milliseconds);
   [[nodiscard]] bool Finished() const noexcept;
 

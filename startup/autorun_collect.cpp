@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <mutex>
 #include <utility>
 
 #include "base/handle.h"
@@ -58,14 +57,15 @@ void CollectRunKey(HKEY Root, const std::wstring& Key, TAutorunList& List) {
 }
 
 void CollectTasks(TAutorunList& List) {
-  const std::lock_guard<std::mutex> Guard(TaskServiceLock());
-  TaskScheduler().WalkRootTasks([&List](const std::wstring& Name, bool Enabled) {
-    TAutorunInfo Info;
-    Info.Caption = Name;
-    Info.Target = L"\\" + Name;
-    Info.From = L"SCHE";
-    Info.Enabled = Enabled;
-    List.push_back(std::move(Info));
+  UseTaskScheduler([&List](TTaskScheduler& Scheduler) {
+    Scheduler.WalkRootTasks([&List](const std::wstring& Name, bool Enabled) {
+      TAutorunInfo Info;
+      Info.Caption = Name;
+      Info.Target = L"\\" + Name;
+      Info.From = L"SCHE";
+      Info.Enabled = Enabled;
+      List.push_back(std::move(Info));
+    });
   });
 }
 

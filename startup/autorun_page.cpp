@@ -100,17 +100,22 @@ TFrmAutorun::~TFrmAutorun() {
 }
 
 // The window closing stops a load: its hand-over never reaches the page, and the worker is
-// waited for while hand-overs are served (one inside Synchronize can finish).
+// waited for while hand-overs are served (one inside Synchronize can finish); one that does not
+// give way in time ends the program.
 void TFrmAutorun::WndProc(TMessage& Message) {
   if (Message.Msg == WM_DESTROY) StopLoad();
   TPanel::WndProc(Message);
 }
 
+void TFrmAutorun::AbandonLoad() noexcept {
+  if (FJob) FJob->Stop();
+}
+
 void TFrmAutorun::StopLoad() {
   if (!FJob) return;
-  FJob->Stop();
-  FJob->Wait(StopWaitMilliseconds);
-  FJob.reset();
+  const std::shared_ptr<TAutorunLoadJob> Job = std::move(FJob);
+  Job->Stop();
+  if (!Job->Wait(StopWaitMilliseconds) && EndProgram) EndProgram();
 }
 
 void TFrmAutorun::LoadAutorun() { FLoader.Request(); }

@@ -73,9 +73,16 @@ class TFrmAutorun : public TPanel {
   // A row's tip: its Target and, for registry and service entries, the command it runs.
   [[nodiscard]] std::wstring RowTip(int Row) const;
 
-  // How long closing the page waits for a load's worker to give way before leaving it to end on
-  // its own (it then touches nothing of the page).
-  static constexpr DWORD StopWaitMilliseconds = 5000;
+  // The window starts to go away: a load's result is dropped and its worker told to stop;
+  // returns at once. The page's window closing then waits for the worker.
+  void AbandonLoad() noexcept;
+  // How long closing the page waits for a load's worker to give way (serving hand-overs) before
+  // it calls EndProgram: a worker blocked in the task walk holds the scheduler's lock, which the
+  // program's end waits for.
+  static constexpr DWORD StopWaitMilliseconds = 1000;
+  // Ends the whole program at once (TerminateProcess: no destructor runs under a live worker, and
+  // the single-instance name is free again). Tests put their own in place.
+  std::function<void()> EndProgram = [] { ::TerminateProcess(::GetCurrentProcess(), 0); };
 
  protected:
   void WndProc(TMessage& Message) override;

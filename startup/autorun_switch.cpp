@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include <array>
-#include <mutex>
 #include <stdexcept>
 
 #include "base/ascii.h"
@@ -50,8 +49,7 @@ void SwitchRunValue(const std::wstring& Target, bool Enable) {
 }
 
 void SwitchTask(const std::wstring& Target, bool Enable) {
-  const std::lock_guard<std::mutex> Guard(TaskServiceLock());
-  TaskScheduler().SetTaskEnabled(Target, Enable);
+  UseTaskScheduler([&](TTaskScheduler& Scheduler) { Scheduler.SetTaskEnabled(Target, Enable); });
 }
 
 void SwitchService(const std::wstring& Target, bool Enable) {

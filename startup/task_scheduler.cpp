@@ -6,9 +6,11 @@
 #include <objbase.h>
 #include <taskschd.h>
 
+#include <exception>
 
 #include "base/handle.h"
 #include "base/system_library.h"
+#include "base/thread.h"
 
 namespace nimbrel {
 namespace {
@@ -18,23 +20,14 @@ constexpr IID IidTaskService = {0x2FABA4C7, 0x4DA9, 0x4013, {0x96, 0x97, 0x20, 0
 
 // Not an owner object: it must be released before COM goes, never by a static destructor.
 ITaskService* GService = nullptr;
-bool GComInitialised = false;
 TTaskScheduler* GReplacement = nullptr;
 
-// A connection made on a worker thread in the multithreaded apartment lives in that apartment,
-// which ends (and frees the DLLs it loaded) with the last thread in it. The apartment is kept
-// for the connection's life where the system can (Windows 8 and later); elsewhere such a
-// connection is released after each use (GTransient).
+// The connection lives in the multithreaded apartment, which ends (and frees the DLLs it loaded)
+// with the last thread in it. The apartment is kept for the connection's life where the system
+// can (Windows 8 and later); elsewhere the connection is released after each use (GTransient).
 using TMtaCookie = void*;  // CO_MTA_USAGE_COOKIE, looked up at run time
 TMtaCookie GMtaCookie = nullptr;
 bool GTransient = false;
-
-void UndoCom() {
-  if (GComInitialised) {
-    ::CoUninitialize();
-    GComInitialised = false;
-  }
-}
 
 void ReleaseService() {
   if (GService != nullptr) {
@@ -55,12 +48,67 @@ bool KeepMta() {
   return Increment != nullptr && SUCCEEDED(Increment(&GMtaCookie));
 }
 
-// Releases a connection that cannot outlive its thread once a use of it is over.
+// Releases a connection whose apartment is not kept once a use of it is over.
 struct TEndUse {
   ~TEndUse() {
     if (GTransient) ReleaseService();
   }
 };
+
+// Makes and connects the shared ITaskService when it does not exist yet; a failure leaves it
+// absent and a later use tries again. Under TaskServiceLock, in the multithreaded apartment.
+// True when it exists.
+bool ConnectTaskService() {
+  if (GService != nullptr) return true;
+  GTransient = !KeepMta();
+  const HRESULT Security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
+                                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+  if (FAILED(Security) && Security != RPC_E_TOO_LATE) {
+    ReleaseService();
+    return false;
+  }
+  ITaskService* Service = nullptr;
+  if (FAILED(::CoCreateInstance(ClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IidTaskService,
+                                reinterpret_cast<void**>(&Service))) ||
+      Service == nullptr) {
+    ReleaseService();
+    return false;
+  }
+  TOwnedVariant Server, User, Domain, Password;
+  if (FAILED(Service->Connect(*Server.get(), *User.get(), *Domain.get(), *Password.get()))) {
+    Service->Release();
+    ReleaseService();
+    return false;
+  }
+  GService = Service;
+  return true;
+}
+
+// Runs Body in the multithreaded apartment: here when this thread is in it or can join it for
+// the call, else on a thread of its own that the caller waits for (Body does not run when no
+// thread can be made). An exception of Body is raised again here.
+void InMultithreadedApartment(const std::function<void()>& Body) {
+  const HRESULT Joined = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (SUCCEEDED(Joined)) {
+    struct TLeave {
+      ~TLeave() { ::CoUninitialize(); }
+    } Leave;
+    Body();
+    return;
+  }
+  std::exception_ptr Error;
+  const TOwnedHandle Thread = StartThread([&Body, &Error] {
+    const TComScope Com(COINIT_MULTITHREADED);
+    try {
+      if (Com.ok()) Body();
+    } catch (...) {
+      Error = std::current_exception();
+    }
+  });
+  if (!Thread) return;
+  ::WaitForSingleObject(Thread.get(), INFINITE);
+  if (Error) std::rethrow_exception(Error);
+}
 
 // The root folder of the connected service; empty on failure.
 TComPtr<ITaskFolder> RootFolder() {
@@ -118,49 +166,16 @@ std::mutex& TaskServiceLock() {
   return Lock;
 }
 
-bool ConnectTaskService() {
-  if (GService != nullptr) return true;
-  const HRESULT Init = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (Init == S_OK) {
-    GComInitialised = true;
-  } else if (Init == S_FALSE) {
-    // The thread was in the multithreaded apartment already (a worker's own COM scope): the
-    // extra count is given back, and the apartment is kept for the connection.
-    ::CoUninitialize();
-    GTransient = !KeepMta();
-  } else if (Init != RPC_E_CHANGED_MODE) {
-    return false;
-  }
-  const HRESULT Security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
-                                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-  if (FAILED(Security) && Security != RPC_E_TOO_LATE) {
-    ReleaseService();
-    UndoCom();
-    return false;
-  }
-  ITaskService* Service = nullptr;
-  if (FAILED(::CoCreateInstance(ClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IidTaskService,
-                                reinterpret_cast<void**>(&Service))) ||
-      Service == nullptr) {
-    ReleaseService();
-    UndoCom();
-    return false;
-  }
-  TOwnedVariant Server, User, Domain, Password;
-  if (FAILED(Service->Connect(*Server.get(), *User.get(), *Domain.get(), *Password.get()))) {
-    Service->Release();
-    ReleaseService();
-    UndoCom();
-    return false;
-  }
-  GService = Service;
-  return true;
+void UseTaskScheduler(const std::function<void(TTaskScheduler& Scheduler)>& Use) {
+  const std::lock_guard<std::mutex> Guard(TaskServiceLock());
+  TTaskScheduler& Scheduler = TaskScheduler();
+  InMultithreadedApartment([&] { Use(Scheduler); });
 }
 
 void DisconnectTaskService() {
   const std::lock_guard<std::mutex> Guard(TaskServiceLock());
-  ReleaseService();
-  UndoCom();
+  if (GService == nullptr && GMtaCookie == nullptr) return;
+  InMultithreadedApartment(ReleaseService);
 }
 
 TTaskScheduler& TaskScheduler() {

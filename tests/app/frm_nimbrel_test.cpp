@@ -20,6 +20,7 @@
 #include "net/update_prompt.h"
 #include "net/update_status.h"
 #include "startup/autorun_page.h"
+#include "startup/task_scheduler.h"
 #include "tests/support/recorded_links.h"
 #include "tests/support/wait_loaded.h"
 #include "widgets/application.h"
@@ -36,9 +37,19 @@ std::vector<std::wstring>& ShownErrors() {
   return Errors;
 }
 
+// Wine's Task Scheduler lists no tasks, and its first use may wait seconds for its service to
+// start: longer than closing waits for a Startup load. The window's tests use one without tasks.
+class TNoTasks : public TTaskScheduler {
+ public:
+  void WalkRootTasks(const std::function<void(const std::wstring&, bool)>&) override {}
+  void SetTaskEnabled(const std::wstring&, bool) override {}
+};
+
 class TWindowEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    static TNoTasks NoTasks;
+    ReplaceTaskScheduler(&NoTasks);
     InitMainThread();
     Application().SetErrorSink([](const std::wstring& Message) { ShownErrors().push_back(Message); });
   }
@@ -470,18 +481,73 @@ TEST_F(FrmNimbrelTest, ClosingTheWindowDuringACleanStopsTheWorkerAndEndsTheProgr
   EXPECT_TRUE(WorkerDone);
 }
 
-TEST_F(FrmNimbrelTest, ACloseAlreadyQueuedWaitsUntilTheHeaderClickIsDone) {
-  TFrmNimbrel Window(nullptr, CleanNeverCalled());
-  Window.Show();
-  ::PostMessageW(Window.Handle(), WM_CLOSE, 0, 0);  // Alt+F4 just before the click
-  Press(Window.BtnAutorun);
-  ASSERT_TRUE(::IsWindow(Window.Handle())) << "nothing ran the queued close inside the handler";
-  ASSERT_NE(Window.FrmAutorun, nullptr);
-  EXPECT_TRUE(::IsWindow(Window.FrmAutorun->Handle()));
-  EXPECT_EQ(Window.FrmAutorun->LoadCount(), 1);
-  EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 1);
-  for (int I = 0; I < 40 && ::IsWindow(Window.Handle()); ++I) Pump(25);
-  EXPECT_FALSE(::IsWindow(Window.Handle())) << "then the close runs";
+// Closing tells every worker first that what it hands over is no longer wanted, and only then
+// waits: a start-up answer that comes in while the window waits for its stopping clean changes
+// nothing.
+TEST_F(FrmNimbrelTest, AnAnswerArrivingWhileClosingWaitsForTheCleanIsDropped) {
+  TOwnedHandle CleanStopped(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TOwnedHandle Answered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> WorkerDone{false};
+  std::atomic<int> ProgramEnds{0};
+  auto Run = std::make_unique<TCleanRun>(
+      std::vector<std::wstring>{},
+      [&](TCleanJobData& Data) {
+        ::WaitForSingleObject(Data.Stop, INFINITE);
+        ::SetEvent(CleanStopped.get());
+        ::WaitForSingleObject(Answered.get(), 500);
+        ::Sleep(200);  // the answer's hand-over is posted meanwhile
+        WorkerDone = true;
+        return std::wstring();
+      },
+      [&] { ++ProgramEnds; });
+  const std::wstring LateRow = L"nimbrel-late-answer.exe";
+  TInitRequest Request = [&](const TInitHeaders&, std::wstring& Answer, HANDLE) {
+    // Deaf to the stop, as an answer already on its way is.
+    if (::WaitForSingleObject(CleanStopped.get(), 10000) != WAIT_OBJECT_0) return false;
+    Answer = L"{\"file_white\":[\"" + LateRow + L"\"]}";
+    ::SetEvent(Answered.get());
+    return true;
+  };
+  auto Window = std::make_unique<TFrmNimbrel>(nullptr, std::move(Run), Request);
+  Window->Show();
+  Press(Window->BtnStart);
+  ASSERT_EQ(Window->CleanRun().State(), TCleanState::Running);
+  ::DestroyWindow(Window->Handle());  // the user closed the window
+  EXPECT_TRUE(WorkerDone);
+  EXPECT_EQ(::WaitForSingleObject(Answered.get(), 0), WAIT_OBJECT_0) << "the answer came during the close";
+  EXPECT_EQ(std::count(Window->FileWhite.begin(), Window->FileWhite.end(), LateRow), 0)
+      << "the answer was not applied to the closing window";
+  EXPECT_EQ(ProgramEnds, 0) << "every worker gave way in time";
+}
+
+// A close already queued (Alt+F4 just before the click) never runs inside a click handler: not
+// while a page loads, nor while the shell is asked to open the home link.
+TEST_F(FrmNimbrelTest, ACloseAlreadyQueuedWaitsUntilTheClickIsDone) {
+  TRecordedLinks Recorded;
+  for (const bool Logo : {false, true}) {
+    SCOPED_TRACE(Logo ? "the logo" : "a header button");
+    TFrmNimbrel Window(nullptr, CleanNeverCalled());
+    Window.Show();
+    ::PostMessageW(Window.Handle(), WM_CLOSE, 0, 0);
+    if (Logo) {
+      Press(Window.ImgLogo);
+    } else {
+      Press(Window.BtnAutorun);
+      if (Window.FrmAutorun != nullptr) {
+        Window.FrmAutorun->EndProgram = [] { ADD_FAILURE() << "the load did not give way to the close in time"; };
+      }
+    }
+    ASSERT_TRUE(::IsWindow(Window.Handle())) << "nothing ran the queued close inside the handler";
+    if (!Logo) {
+      ASSERT_NE(Window.FrmAutorun, nullptr);
+      EXPECT_TRUE(::IsWindow(Window.FrmAutorun->Handle()));
+      EXPECT_EQ(Window.FrmAutorun->LoadCount(), 1);
+      EXPECT_EQ(Window.PnlMain->ActiveCardIndex(), 1);
+    }
+    for (int I = 0; I < 40 && ::IsWindow(Window.Handle()); ++I) Pump(25);
+    EXPECT_FALSE(::IsWindow(Window.Handle())) << "then the close runs";
+  }
+  EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{HomeLinkUrl()}) << "and the link opened";
 }
 
 TEST_F(FrmNimbrelTest, TheFinishedCleanClosesOnlyAfterAnOpenMessageBox) {

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -154,7 +155,7 @@ class TTestService {
 };
 
 // Stands in for the Task Scheduler: a root folder of named tasks. Records whether the caller
-// held TaskServiceLock.
+// held TaskServiceLock and whether any call came from outside the multithreaded apartment.
 class TFakeTaskScheduler : public TTaskScheduler {
  public:
   struct TTask {
@@ -165,27 +166,39 @@ class TFakeTaskScheduler : public TTaskScheduler {
   // The walk fails after this many tasks (-1: never).
   int FailAfter = -1;
   bool LockWasFree = false;
+  std::atomic<bool> OutsideMta{false};
+  // When set, a walk sets WalkEntered (if given) and then blocks until Hold is set, deaf to any
+  // stop, as a hung service would hold it.
+  HANDLE Hold = nullptr;
+  HANDLE WalkEntered = nullptr;
 
   void WalkRootTasks(const std::function<void(const std::wstring& Name, bool Enabled)>& Visit) override {
-    NoteLock();
+    Note();
+    if (Hold != nullptr) {
+      if (WalkEntered != nullptr) ::SetEvent(WalkEntered);
+      ::WaitForSingleObject(Hold, INFINITE);
+    }
     for (size_t I = 0; I < Tasks.size(); ++I) {
       if (FailAfter >= 0 && static_cast<int>(I) == FailAfter) return;
       Visit(Tasks[I].Name, Tasks[I].Enabled);
     }
   }
   void SetTaskEnabled(const std::wstring& Path, bool Enabled) override {
-    NoteLock();
+    Note();
     for (TTask& Task : Tasks) {
       if (L"\\" + Task.Name == Path) Task.Enabled = Enabled;
     }
   }
 
  private:
-  void NoteLock() {
+  void Note() {
     if (TaskServiceLock().try_lock()) {
       LockWasFree = true;
       TaskServiceLock().unlock();
     }
+    APTTYPE Type{};
+    APTTYPEQUALIFIER Qualifier{};
+    if (FAILED(::CoGetApartmentType(&Type, &Qualifier)) || Type != APTTYPE_MTA) OutsideMta = true;
   }
 };
 

@@ -349,6 +349,37 @@ TEST_F(AutorunPageTest, ClosingThePageStopsItsLoadAndWaitsForTheWorker) {
   while (::PeekMessageW(&Message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&Message);  // nothing arrives
 }
 
+// A worker that does not give way, blocked in the task walk (where it holds the scheduler's
+// lock, which the program's end waits for), is waited for a moment only: then the program ends.
+TEST_F(AutorunPageTest, ClosingThePageDuringABlockedTaskWalkEndsTheProgram) {
+  TOwnedHandle Hold(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TOwnedHandle Entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  Fake.Hold = Hold.get();
+  Fake.WalkEntered = Entered.get();
+  std::atomic<bool> CollectorDone{false};
+  std::atomic<int> ProgramEnds{0};
+  std::atomic<bool> WalkHeldAtEnd{false};
+  Frame->Collector = [&](TAutorunList& List, const TStopQuery& Stopped) {
+    TestCollector(List, Stopped);
+    CollectorDone = true;
+  };
+  Frame->EndProgram = [&] {
+    ++ProgramEnds;
+    WalkHeldAtEnd = !CollectorDone;
+  };
+  Frame->LoadAutorun();
+  ASSERT_EQ(::WaitForSingleObject(Entered.get(), 10000), WAIT_OBJECT_0) << "the walk began";
+  Host.reset();
+  EXPECT_EQ(ProgramEnds, 1) << "closing ended the program";
+  EXPECT_TRUE(WalkHeldAtEnd) << "while the walk still blocked";
+
+  ::SetEvent(Hold.get());
+  for (int I = 0; I < 1000 && !CollectorDone; ++I) ::Sleep(10);
+  EXPECT_TRUE(CollectorDone);
+  MSG Message;
+  while (::PeekMessageW(&Message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&Message);  // nothing arrives
+}
+
 // Tab goes as the program's message loop takes it (dialog keys): list, check box, button, and
 // round again; a disabled button is passed over.
 TEST_F(AutorunPageTest, TabMovesTheFocusFromTheListToTheCheckBoxToTheButton) {

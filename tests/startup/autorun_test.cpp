@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <thread>
+
 #include "startup/autorun_sources.h"
 #include "tests/startup/autorun_fixture.h"
 
@@ -402,16 +405,62 @@ TEST_F(CollectAutorunTest, UnknownEntriesChangeNothingAndShowNothing) {
   EXPECT_EQ(WithoutServices(After), WithoutServices(Before));
 }
 
+// The shared connection lives in the multithreaded apartment: callers in a single-threaded
+// apartment (the program's main thread switches tasks), in the multithreaded one (a load's
+// worker) and without COM all walk and switch through it from there, under the lock.
+TEST(TaskSchedulerApartment, EveryCallerWalksAndSwitchesInTheMultithreadedApartment) {
+  struct TCase {
+    const char* Caller;
+    bool Com;
+    DWORD Model;
+  };
+  const TCase Cases[] = {
+      {"single-threaded apartment", true, COINIT_APARTMENTTHREADED},
+      {"multithreaded apartment", true, COINIT_MULTITHREADED},
+      {"no COM", false, 0},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Caller);
+    TFakeTaskScheduler Fake;
+    Fake.Tasks = {{L"NimbrelT Task", true}, {L"NimbrelT Other", true}};
+    TFakeSchedulerScope Scope(Fake);
+    TAutorunList List;
+    std::thread Caller([&] {
+      std::optional<TComScope> Com;
+      if (Case.Com) Com.emplace(Case.Model);
+      SwitchAutorun(L"\\NimbrelT Task", L"SCHE", false);
+      CollectAutorun(List);
+    });
+    Caller.join();
+    const TAutorunInfo* Task = FindEntry(List, L"SCHE", L"\\NimbrelT Task");
+    ASSERT_NE(Task, nullptr);
+    EXPECT_FALSE(Task->Enabled) << "switched off";
+    ASSERT_NE(FindEntry(List, L"SCHE", L"\\NimbrelT Other"), nullptr);
+    EXPECT_TRUE(FindEntry(List, L"SCHE", L"\\NimbrelT Other")->Enabled);
+    EXPECT_FALSE(Fake.OutsideMta) << "every call came from the multithreaded apartment";
+    EXPECT_FALSE(Fake.LockWasFree) << "and under TaskServiceLock";
+  }
+}
+
 // Wine's own Task Scheduler registers tasks but lists none and switches none: collecting and
-// switching through it must pass quietly.
+// switching through it must pass quietly, also from a single-threaded apartment such as the main
+// thread's (the connection is then used from a thread of the multithreaded one).
 TEST(RealTaskScheduler, ListingAndSwitchingFailQuietly) {
-  TAutorunList List;
-  EXPECT_NO_THROW(CollectAutorun(List));
-  EXPECT_FALSE(List.empty()) << "the other sources still answer";
-  EXPECT_NO_THROW(SwitchAutorun(L"\\NimbrelT No Such Task", L"SCHE", false));
-  TAutorunList Again;
-  EXPECT_NO_THROW(CollectAutorun(Again));
-  EXPECT_EQ(WithoutServices(Again), WithoutServices(List));
+  for (const bool SingleThreaded : {false, true}) {
+    SCOPED_TRACE(SingleThreaded ? "single-threaded apartment" : "no COM");
+    std::thread Caller([&] {
+      std::optional<TComScope> Com;
+      if (SingleThreaded) Com.emplace(COINIT_APARTMENTTHREADED);
+      TAutorunList List;
+      EXPECT_NO_THROW(CollectAutorun(List));
+      EXPECT_FALSE(List.empty()) << "the other sources still answer";
+      EXPECT_NO_THROW(SwitchAutorun(L"\\NimbrelT No Such Task", L"SCHE", false));
+      TAutorunList Again;
+      EXPECT_NO_THROW(CollectAutorun(Again));
+      EXPECT_EQ(WithoutServices(Again), WithoutServices(List));
+    });
+    Caller.join();
+  }
 }
 
 }  // namespace
