@@ -297,9 +297,13 @@ TUpdateNotice ReadUpdateNotice(const std::wstring& Answer) {
 }
 
 TUpdateChoice ShowUpdatePrompt(HWND Owner, const std::wstring& Answer, int Offset) {
+  return ShowUpdatePrompt(Owner, ReadUpdateNotice(Answer), Offset);
+}
+
+TUpdateChoice ShowUpdatePrompt(HWND Owner, const TUpdateNotice& Notice, int Offset) {
   TPrompt Prompt;
   Prompt.Text = WithLineBreaks(GetUpdateText(0));
-  Prompt.Notice = ReadUpdateNotice(Answer);
+  Prompt.Notice = Notice;
   Prompt.NoteIsLink = IsWebAddress(Prompt.Notice.Url);
   Prompt.Offset = Offset;
   Prompt.Rtl = RightToLeftReading();
