@@ -26,6 +26,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } catch (...) {
     Application().HandleException(std::current_exception());
   }
+  // A hold request started as the window closed still leaves, unless the service is too slow.
+  WaitHoldRequests(HoldRequestWait);
   DisconnectTaskService();
   return 0;
 }
