@@ -138,24 +138,31 @@ void TFrmNimbrel::FormCreate() {
 
   if (FInitRequest) {
     FCheck = TUpdateCheck::Start(InitCheckHeaders(), FInitRequest,
-                                 [this](const std::wstring& Answer) { CheckAnswered(Answer); });
+                                 [this](const std::wstring& Answer, HANDLE Stop) -> std::function<void()> {
+                                   // The worker reads; only the step it gives touches the window.
+                                   auto Read = std::make_shared<TCheckAnswer>(ReadCheckAnswer(Answer, Stop));
+                                   return [this, Read] { CheckAnswered(*Read); };
+                                 });
   }
 }
 
-void TFrmNimbrel::CheckAnswered(const std::wstring& Answer) {
+TCheckAnswer ReadCheckAnswer(const std::wstring& Answer, HANDLE Stop) {
+  return {ReadInitAnswer(Answer), ReadServiceLists(WideToUtf8(Answer), Stop)};
+}
+
+void TFrmNimbrel::CheckAnswered(TCheckAnswer& Answer) {
   TAnswerActions Actions;
-  Actions.Prompt = [this](const std::wstring& Text) { return ShowUpdatePrompt(Handle(), Text); };
+  Actions.Prompt = [this](const TUpdateNotice& Notice) { return ShowUpdatePrompt(Handle(), Notice); };
   Actions.Open = [](const std::wstring& Address) { ShellOpen(Address); };
   Actions.ShowStatus = [this](const std::wstring& Address) { ShowUpdateStatus(*this, Address); };
   Actions.Hold = StartHoldRequest;
-  if (HandleInitAnswer(Answer, Actions)) {
+  if (HandleInitAnswer(Answer.Init, Actions)) {
     CloseWhenIdle();  // the user took the update
     return;
   }
-  const nlohmann::json Lists = ParseServiceAnswer(WideToUtf8(Answer));
-  MergeListFromJson(FileWhite, Lists, "file_white");
-  MergeListFromJson(NameWhite, Lists, "name_white");
-  MergeListFromJson(NameBlack, Lists, "name_black");
+  MergeListRows(FileWhite, std::move(Answer.Lists.FileWhite));
+  MergeListRows(NameWhite, std::move(Answer.Lists.NameWhite));
+  MergeListRows(NameBlack, std::move(Answer.Lists.NameBlack));
 }
 
 std::wstring HomeTipMarkup(const std::wstring& Tip) { return L"<C><FC:clGray>" + Tip + L"</FC></C>"; }

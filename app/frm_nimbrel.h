@@ -26,6 +26,14 @@ inline constexpr const wchar_t* HomeTips[] = {
 };
 std::wstring HomeTipMarkup(const std::wstring& Tip);
 
+// A start-up answer as the check's worker reads it: what it asks of the window, and its rows for
+// the protection lists (none when it is not JSON or nests too deep). Gives way to Stop. Any thread.
+struct TCheckAnswer {
+  TInitAnswer Init;
+  TServiceLists Lists;
+};
+TCheckAnswer ReadCheckAnswer(const std::wstring& Answer, HANDLE Stop = nullptr);
+
 // The window class name, for tools and tests that look for the window.
 inline constexpr wchar_t MainWindowClass[] = L"TFrmNimbrel";
 
@@ -76,8 +84,9 @@ class TFrmNimbrel : public TForm {
   void CreateControls();
   void FormCreate();
   void CleanFinished(const std::wstring& Key);
-  // The start-up check's answer, on the main thread: prompt, bar, then closing or merging.
-  void CheckAnswered(const std::wstring& Answer);
+  // The start-up check's answer, on the main thread: prompt, bar, then closing or merging (the
+  // rows are moved out of Answer).
+  void CheckAnswered(TCheckAnswer& Answer);
   void ShowCleanIdle();
 
   std::unique_ptr<TCleanRun> FCleanRun;

@@ -28,6 +28,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } catch (...) {
     Application().HandleException(std::current_exception());
   }
+  // A hold request started as the window closed still leaves, unless the service is too slow.
+  WaitHoldRequests(HoldRequestWait);
   DisconnectTaskService();
   // An address just handed to the shell (the report page after a clean) still opens.
   WaitForShellOpens(ShellOpenExitWaitMilliseconds);

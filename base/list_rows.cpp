@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace nimbrel {
 namespace {
 
@@ -26,6 +28,29 @@ std::wstring UpperUser(std::wstring_view Text) {
 
 
 }  // namespace
+
+std::string ListRowKey(std::wstring_view Row) {
+  // Rows of different lengths are never equal; rows of the same length are equal exactly when
+  // their sort keys are (the sort key orders as CompareStringW does, with the same flags).
+  const auto Length = static_cast<std::uint32_t>(Row.size());
+  std::string Key(reinterpret_cast<const char*>(&Length), sizeof(Length));
+  if (Row.empty()) return Key;
+  const int Size = ::LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, Row.data(),
+                                  static_cast<int>(Row.size()), nullptr, 0);
+  if (Size > 0) {
+    Key.resize(sizeof(Length) + static_cast<size_t>(Size));
+    if (::LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, Row.data(), static_cast<int>(Row.size()),
+                       reinterpret_cast<LPWSTR>(Key.data() + sizeof(Length)), Size) == Size) {
+      Key.push_back('k');
+      return Key;
+    }
+    Key.resize(sizeof(Length));
+  }
+  // No sort key: the row is equal only to its own text (marked apart from every sort key).
+  Key.append(reinterpret_cast<const char*>(Row.data()), Row.size() * sizeof(wchar_t));
+  Key.push_back('t');
+  return Key;
+}
 
 int ListIndexOf(const TStringList& List, std::wstring_view Text) {
   for (size_t I = 0; I < List.size(); ++I)

@@ -14,6 +14,11 @@ using TStringList = std::vector<std::wstring>;
 // Position of the first row equal to Text without regard to case (user locale); -1 when absent.
 int ListIndexOf(const TStringList& List, std::wstring_view Text);
 
+// Row in the form ListIndexOf compares it: two rows are equal there exactly when their keys are
+// equal, so a hash set of keys finds a row without a scan. Keys are bytes, valid for the user
+// locale of the moment (made again when it may have changed). Any thread.
+std::string ListRowKey(std::wstring_view Row);
+
 // Splits Text into lines at CR LF, CR or LF. Blank lines are kept; a final line break does not
 // add an empty line.
 std::vector<std::wstring> SplitLines(std::wstring_view Text);

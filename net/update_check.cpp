@@ -12,6 +12,7 @@
 
 #include "base/handle.h"
 #include "base/system_library.h"
+#include "base/thread.h"
 #include "base/utf.h"
 #include "app/translate.h"
 #include "net/endpoints.h"
@@ -169,15 +170,40 @@ TInitHeaders InitCheckHeaders() {
           {L"User-Union", GetUserUnion()}};
 }
 
+namespace {
+
+// The hold requests' threads. Main thread only.
+std::vector<TOwnedHandle>& HoldRequests() {
+  static std::vector<TOwnedHandle> Threads;
+  return Threads;
+}
+
+}  // namespace
+
 void StartHoldRequest() {
   try {
-    std::thread([] {
-      std::wstring Ignored;
-      RequestInit({{L"User-Version", GetAppVersion(L"%d.%d.%d.%d")}, {L"User-Command", L"hold"}}, Ignored, nullptr);
-    }).detach();
+    TOwnedHandle Thread = StartThread([] {
+      try {
+        std::wstring Ignored;
+        RequestInit({{L"User-Version", GetAppVersion(L"%d.%d.%d.%d")}, {L"User-Command", L"hold"}}, Ignored, nullptr);
+      } catch (...) {
+        // Not told: the service simply asks again next time.
+      }
+    });
+    if (Thread) HoldRequests().push_back(std::move(Thread));
   } catch (...) {
     // No thread: the service simply asks again next time.
   }
+}
+
+bool WaitHoldRequests(DWORD Milliseconds) {
+  const ULONGLONG Until = ::GetTickCount64() + Milliseconds;
+  for (const TOwnedHandle& Thread : HoldRequests()) {
+    const ULONGLONG Now = ::GetTickCount64();
+    const DWORD Left = Now >= Until ? 0 : static_cast<DWORD>(Until - Now);
+    if (::WaitForSingleObject(Thread.get(), Left) != WAIT_OBJECT_0) return false;
+  }
+  return true;
 }
 
 }  // namespace nimbrel

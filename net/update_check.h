@@ -39,8 +39,16 @@ inline constexpr size_t InitAnswerLimit = 16 * 1024 * 1024;  // a longer answer 
 // User-Union, in this order.
 TInitHeaders InitCheckHeaders();
 
-// Tells the service not to offer this version again, on a thread of its own (not waited for).
+// Tells the service not to offer this version again, on a thread of its own; the process waits
+// for it with WaitHoldRequests before it ends, so that a request started just before the window
+// closes (Yes with the box ticked) still leaves. Main thread.
 void StartHoldRequest();
+
+// Waits up to Milliseconds for the hold requests started so far to end: a plain wait, serving no
+// messages (the requests need nothing of the main thread). True when none is left running.
+// Main thread, on the way out of the program.
+bool WaitHoldRequests(DWORD Milliseconds);
+inline constexpr DWORD HoldRequestWait = 5000;  // how long the program's end waits for them
 
 inline constexpr wchar_t UserUnionKey[] = L"Software\\Orvanta";
 inline constexpr wchar_t UserUnionValue[] = L"OUID";

@@ -88,6 +88,7 @@ struct TPrompt {
   TOwnedFont LinkFont;
   TOwnedBrush White{::CreateSolidBrush(RGB(255, 255, 255))};
   TOwnedBrush Grey{::CreateSolidBrush(RGB(0xCC, 0xCC, 0xCC))};
+  TOwnedIcon SmallIcon;  // the unowned prompt's caption icon; outlives the dialog
 };
 
 TOwnedFont MessageFont(UINT Dpi, bool Underline) {
@@ -182,9 +183,11 @@ void LayOut(HWND Dialog, TPrompt& Prompt) {
   if (Prompt.Notice.Flag.find(L"stayontop") != std::wstring::npos)
     ::SetWindowPos(Dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   if (Prompt.Owner == nullptr) {
-    const auto Small = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                                       ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
-    if (Small != nullptr) ::SendMessageW(Dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Small));
+    Prompt.SmallIcon.reset(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                           ::GetSystemMetrics(SM_CXSMICON),
+                                                           ::GetSystemMetrics(SM_CYSMICON), 0)));
+    if (Prompt.SmallIcon)
+      ::SendMessageW(Dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Prompt.SmallIcon.get()));
   }
   ::SetFocus(Yes);
 }
@@ -297,9 +300,13 @@ TUpdateNotice ReadUpdateNotice(const std::wstring& Answer) {
 }
 
 TUpdateChoice ShowUpdatePrompt(HWND Owner, const std::wstring& Answer, int Offset) {
+  return ShowUpdatePrompt(Owner, ReadUpdateNotice(Answer), Offset);
+}
+
+TUpdateChoice ShowUpdatePrompt(HWND Owner, const TUpdateNotice& Notice, int Offset) {
   TPrompt Prompt;
   Prompt.Text = WithLineBreaks(GetUpdateText(0));
-  Prompt.Notice = ReadUpdateNotice(Answer);
+  Prompt.Notice = Notice;
   Prompt.NoteIsLink = IsWebAddress(Prompt.Notice.Url);
   Prompt.Offset = Offset;
   Prompt.Rtl = RightToLeftReading();

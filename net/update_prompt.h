@@ -38,6 +38,8 @@ struct TUpdateChoice {
 // and No, and for a notice its separator and either the hold check box or the note link (a
 // button that opens its address when that is an http or https address, else plain text). Owned
 // by Owner when given, else unowned with the program's icon. Escape and the close box answer No.
+TUpdateChoice ShowUpdatePrompt(HWND Owner, const TUpdateNotice& Notice, int Offset = 0);
+// The same with the notice of a start-up answer (ReadUpdateNotice, which may throw).
 TUpdateChoice ShowUpdatePrompt(HWND Owner, const std::wstring& Answer, int Offset = 0);
 
 // The prompt's window class and control ids, for tools and tests.

@@ -1,6 +1,7 @@
 // Protection lists: the embedded resources, merging server rows, and the matcher.
 #include "clean/protection_list.h"
 
+#include "base/handle.h"
 #include "base/paths.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 namespace nimbrel {
 namespace {
@@ -154,6 +157,97 @@ TEST(ListIndexOf, IgnoresCaseOnly) {
   EXPECT_EQ(ListIndexOf(List, L"été"), 3);
   EXPECT_EQ(ListIndexOf(List, L"alph"), -1);
   EXPECT_EQ(ListIndexOf(List, L"Alpha "), -1);
+}
+
+TEST(ListRowKey, EqualKeysExactlyWhenListIndexOfFindsTheRow) {
+  // Rows whose equality a plain upper-casing would get wrong one way or the other: letter case
+  // beyond ASCII, characters the comparison ignores, width and kana forms it keeps apart, signs
+  // with special weights, embedded NULs, lone surrogates, unassigned code points.
+  const std::wstring Rows[] = {
+      L"", L"a", L"A", L"served.exe*", L"SERVED.EXE*", L"Served.Exe*", L"served.exe", L"café.exe*", L"CAFÉ.EXE*",
+      L"cafe\u0301.exe*", L"ÄÖÜ", L"äöü", L"ПРИВЕТ", L"привет", L"ΣΑΣ", L"σας", L"σασ", L"ß", L"ẞ", L"ss", L"SS",
+      L"İ", L"i", L"ı", L"I", L"ǅ", L"ǆ", L"Ǆ", L"ＡＢ", L"AB", L"ab", L"カ", L"か", L"ｶ", L"a\u00ADb", L"ab\u00AD", L"ab",
+      L"a\u200Bb", L"a-b", L"ab-", L"a'b", L"co-op", L"coop", std::wstring(L"a\0b", 3), std::wstring(L"a\0B", 3),
+      std::wstring(L"\0", 1), L"\xD800", L"\xDC00", L"a\xD800", L"a\xDC00", L"\U0001F600", L"\U0001F601",
+      L"\u0378", L"\u0379", L"\uE000", L"\uE001", L"１", L"1", L"١", L"Ⅰ", L"ⅰ", L"%SystemRoot%\\x.exe",
+      L"%SYSTEMROOT%\\X.EXE", L" a", L"a ", L"a\t", L"\tA"};
+  size_t Equal = 0;
+  for (const std::wstring& A : Rows) {
+    for (const std::wstring& B : Rows) {
+      const bool Found = ListIndexOf(TStringList{A}, B) == 0;
+      EXPECT_EQ(ListRowKey(A) == ListRowKey(B), Found)
+          << testing::PrintToString(A) << " and " << testing::PrintToString(B) << ": ListIndexOf says " << Found;
+      Equal += Found && A != B;
+    }
+  }
+  EXPECT_GE(Equal, 10u) << "the table holds rows that are equal without being the same text";
+  EXPECT_EQ(ListRowKey(L"Served.EXE*"), ListRowKey(L"served.exe*"));
+  EXPECT_NE(ListRowKey(L"served.exe*"), ListRowKey(L"served.exe"));
+}
+
+TEST(MergeListRows, ALargeAnswerMergesOnceAgainstTheListAndItself) {
+  TStringList List{L"Keep.exe*", L"keep.exe*", L"Other"};
+  TListRows Rows;
+  for (int I = 0; I < 20000; ++I) Rows.Rows.push_back(L"row" + std::to_wstring(I % 10000) + (I < 10000 ? L".exe*" : L".EXE*"));
+  Rows.Rows.push_back(L"KEEP.EXE*");
+  for (const std::wstring& Row : Rows.Rows) Rows.Keys.push_back(ListRowKey(Row));
+  MergeListRows(List, Rows);
+  ASSERT_EQ(List.size(), 3u + 10000u) << "case variants of held rows and of earlier rows add nothing";
+  EXPECT_EQ(List[3], L"row0.exe*");
+  EXPECT_EQ(List.back(), L"row9999.exe*");
+  EXPECT_EQ(List[1], L"keep.exe*") << "rows already held stay as they are, duplicates and all";
+}
+
+TEST(ParseServiceAnswer, StopsAtTheFirstLevelTooDeepOrWhenTold) {
+  auto Nested = [](size_t Depth, bool Objects) {
+    std::string Text;
+    for (size_t I = 0; I < Depth; ++I) Text += Objects ? R"({"a":)" : "[";
+    Text += "1";
+    for (size_t I = 0; I < Depth; ++I) Text += Objects ? "}" : "]";
+    return Text;
+  };
+  struct TCase {
+    std::string Text;
+    bool Kept;
+  };
+  const TCase Cases[] = {
+      {Nested(MaxJsonDepth, false), true},
+      {Nested(MaxJsonDepth, true), true},
+      {Nested(MaxJsonDepth + 1, false), false},
+      {Nested(MaxJsonDepth + 1, true), false},
+      {R"({"file_white": ["a*"], "x": )" + Nested(MaxJsonDepth - 1, false) + "}", true},
+      {R"({"file_white": ["a*"], "x": )" + Nested(MaxJsonDepth, false) + "}", false},
+      // Cut off after the first levels too deep: what follows them is never read.
+      {std::string(MaxJsonDepth + 1, '[') + "not json at all", false},
+      {R"({"file_white": ["a*"]})", true},
+      {"<html>error</html>", false},
+      {"", false},
+  };
+  for (const TCase& Case : Cases)
+    EXPECT_EQ(!ParseServiceAnswer(Case.Text).is_discarded(), Case.Kept) << Case.Text.substr(0, 200);
+
+  // The deepest answer the transport lets through.
+  const std::string Deepest = std::string(8 * 1024 * 1024, '[') + std::string(8 * 1024 * 1024, ']');
+  EXPECT_TRUE(ParseServiceAnswer(Deepest).is_discarded());
+
+  std::string Wide = R"({"file_white": [)";
+  for (int I = 0; I < 20000; ++I) Wide += "\"r" + std::to_string(I) + R"(.exe*",)";
+  Wide += R"("last"]})";
+  TOwnedHandle Stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  EXPECT_FALSE(ParseServiceAnswer(Wide, Stop.get()).is_discarded());
+  ::SetEvent(Stop.get());
+  EXPECT_TRUE(ParseServiceAnswer(Wide, Stop.get()).is_discarded()) << "a stop ends the parse";
+}
+
+TEST(ReadServiceLists, TheThreeListMembersWithTheirKeys) {
+  const TServiceLists Lists = ReadServiceLists(
+      R"({"file_white": ["a.exe*", 2], "name_white": ["Svc"], "name_black": ["Plug-in"], "other": ["x"]})");
+  EXPECT_EQ(Lists.FileWhite.Rows, (std::vector<std::wstring>{L"a.exe*", L"2"}));
+  EXPECT_EQ(Lists.FileWhite.Keys, (std::vector<std::string>{ListRowKey(L"a.exe*"), ListRowKey(L"2")}));
+  EXPECT_EQ(Lists.NameWhite.Rows, std::vector<std::wstring>{L"Svc"});
+  EXPECT_EQ(Lists.NameBlack.Rows, std::vector<std::wstring>{L"Plug-in"});
+  const TServiceLists None = ReadServiceLists(R"({"file_white": ["a.exe*"], "x": )" + std::string(100, '[') + "]");
+  EXPECT_TRUE(None.FileWhite.Rows.empty() && None.NameWhite.Rows.empty() && None.NameBlack.Rows.empty());
 }
 
 struct TMatchCase {

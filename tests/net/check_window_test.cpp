@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/translate.h"
+#include "base/handle.h"
 #include "base/sync.h"
 #include "base/utf.h"
 #include "net/http_client.h"
@@ -124,6 +126,44 @@ TEST(StartupCheck, AnOfferedUpdateTakenOpensItsAddressAndClosesTheWindow) {
       EXPECT_NE(Control(L"last").find(L"User-Command: hold"), std::wstring::npos);
     }
   }
+}
+
+TEST(StartupCheck, TheProgramsEndWaitsForAHoldRequestUnderWayWithinItsBound) {
+  Control(L"answer", L"{}");
+  Control(L"delay", L"2");
+  const int Before = Requests();
+  StartHoldRequest();
+  for (int I = 0; I < 400 && Requests() < Before + 1; ++I) ::Sleep(25);
+  ASSERT_EQ(Requests(), Before + 1) << "the request has reached the service";
+  EXPECT_FALSE(WaitHoldRequests(100)) << "its answer is still seconds away: the wait gives up";
+  Control(L"delay", L"0");
+  EXPECT_TRUE(WaitHoldRequests(20000)) << "and waits for it with a longer bound";
+  EXPECT_NE(Control(L"last").find(L"User-Command: hold"), std::wstring::npos);
+}
+
+// The real program, as a user takes the update with the hold box ticked: the window closes and
+// the process ends at once, and the hold request has still reached the service by then.
+TEST(StartupCheck, AHoldTickedWithYesReachesTheServiceBeforeTheProgramEnds) {
+  TRecordedLinks Recorded;
+  Control(L"answer", LR"({"update":"http://127.0.0.1:18080/download","info":{"style":"hold","text":"Not again"}})");
+  Control(L"delay", L"0");
+  const int Before = Requests();
+  std::thread Answerer = AnswerPrompt(IDYES, /*Hold=*/true);
+  std::wstring CommandLine =
+      L"\"" + std::filesystem::path(L"" NIMBREL_EXE_PATH).make_preferred().wstring() + L"\"";
+  STARTUPINFOW Startup{};
+  Startup.cb = sizeof(Startup);
+  PROCESS_INFORMATION Info{};
+  const bool Started =
+      ::CreateProcessW(nullptr, CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup, &Info);
+  Answerer.join();
+  ASSERT_TRUE(Started) << ::GetLastError();
+  TOwnedHandle Process(Info.hProcess);
+  TOwnedHandle Thread(Info.hThread);
+  ASSERT_EQ(::WaitForSingleObject(Process.get(), 30000), WAIT_OBJECT_0) << "the program ends for the update";
+  EXPECT_EQ(Requests(), Before + 2) << "the check and the hold request";
+  EXPECT_NE(Control(L"last").find(L"User-Command: hold"), std::wstring::npos) << WideToUtf8(Control(L"last"));
+  EXPECT_EQ(Recorded.Links(1), std::vector<std::wstring>{L"http://127.0.0.1:18080/download"});
 }
 
 TEST(StartupCheck, AMalformedEscapeEndsTheCheckQuietly) {

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/sync.h"
@@ -18,8 +21,8 @@ struct TRecorder {
   std::vector<std::wstring> Events;
   TUpdateChoice Choice;
   TAnswerActions Actions() {
-    return {[this](const std::wstring&) {
-              Events.push_back(L"prompt");
+    return {[this](const TUpdateNotice& Notice) {
+              Events.push_back(L"prompt" + (Notice.Text.empty() ? L"" : L" " + Notice.Text));
               return Choice;
             },
             [this](const std::wstring& Address) { Events.push_back(L"open " + Address); },
@@ -54,10 +57,24 @@ TEST(HandleInitAnswer, PromptOpenHoldAndBarInOrder) {
     EXPECT_EQ(HandleInitAnswer(Case.Answer, Recorder.Actions()), Case.Accepted) << testing::PrintToString(Case.Answer);
     EXPECT_EQ(Recorder.Events, Case.Events) << testing::PrintToString(Case.Answer);
   }
-  // A malformed escape stops the handling where it is read.
-  TRecorder Broken;
-  EXPECT_THROW(HandleInitAnswer(LR"({"notify":"https://x/\u12x4"})", Broken.Actions()), std::invalid_argument);
-  EXPECT_TRUE(Broken.Events.empty());
+  // A malformed escape stops the handling where it is read; what came before it has happened.
+  const std::pair<const wchar_t*, std::vector<std::wstring>> Broken[] = {
+      {LR"({"notify":"https://x/\u12x4"})", {}},
+      {LR"({"update":"https://x/\u12x4","notify":"https://x/bar"})", {}},
+      {LR"({"update":"https://x/new","info":{"text":"\u12x4"},"notify":"https://x/bar"})", {}},
+      {LR"({"update":"https://x/new","info":{"text":"Hi"},"notify":"https://x/\u12x4"})", {L"prompt Hi", L"open https://x/new"}},
+  };
+  for (const auto& [Answer, Events] : Broken) {
+    TRecorder Recorder;
+    Recorder.Choice = {true, false};
+    const TInitAnswer Read = ReadInitAnswer(Answer);  // reading never throws: the error waits for its step
+    EXPECT_THROW(HandleInitAnswer(Read, Recorder.Actions()), std::invalid_argument) << testing::PrintToString(Answer);
+    EXPECT_EQ(Recorder.Events, Events) << testing::PrintToString(Answer);
+  }
+  // A malformed notice of an answer without an update is never read.
+  TRecorder Quiet;
+  EXPECT_FALSE(HandleInitAnswer(LR"({"info":{"text":"\u12x4"},"notify":"https://x/bar"})", Quiet.Actions()));
+  EXPECT_EQ(Quiet.Events, std::vector<std::wstring>{L"bar https://x/bar"});
 }
 
 class UpdateCheckTest : public testing::Test {
@@ -77,10 +94,19 @@ class UpdateCheckTest : public testing::Test {
   }
 };
 
-TEST_F(UpdateCheckTest, RetriesUntilAnAnswerAndHandsItOverOnTheMainThread) {
+// A reader that notes where it ran and hands the answer to Handle on the main thread.
+TAnswerReader Reader(std::function<void(const std::wstring&)> Handle, std::atomic<bool>* ReadOnWorker = nullptr) {
+  return [Handle = std::move(Handle), ReadOnWorker](const std::wstring& Answer, HANDLE) -> std::function<void()> {
+    if (ReadOnWorker != nullptr) *ReadOnWorker = !IsMainThread();
+    return [Handle, Answer] { Handle(Answer); };
+  };
+}
+
+TEST_F(UpdateCheckTest, RetriesUntilAnAnswerReadsItOnTheWorkerAndActsOnTheMainThread) {
   std::atomic<int> Requests{0};
   std::vector<std::wstring> SeenHeaders;
   std::optional<std::wstring> Handled;
+  std::atomic<bool> ReadOnWorker{false};
   bool OnMain = false;
   auto Check = TUpdateCheck::Start(
       {{L"User-Version", L"1.0.0.0"}, {L"User-Language", L"en"}},
@@ -90,14 +116,17 @@ TEST_F(UpdateCheckTest, RetriesUntilAnAnswerAndHandsItOverOnTheMainThread) {
         Answer = L"{\"ok\":\"1\"}";
         return true;
       },
-      [&](const std::wstring& Answer) {
-        Handled = Answer;
-        OnMain = IsMainThread();
-      },
+      Reader(
+          [&](const std::wstring& Answer) {
+            Handled = Answer;
+            OnMain = IsMainThread();
+          },
+          &ReadOnWorker),
       6, 10);
   ASSERT_NE(Check, nullptr);
   ASSERT_TRUE(ServeUntil([&] { return Handled.has_value(); }, 10000));
   EXPECT_EQ(*Handled, L"{\"ok\":\"1\"}");
+  EXPECT_TRUE(ReadOnWorker);
   EXPECT_TRUE(OnMain);
   EXPECT_EQ(Requests, 3);
   EXPECT_EQ(SeenHeaders, (std::vector<std::wstring>{L"User-Version=1.0.0.0", L"User-Language=en"}));
@@ -108,16 +137,16 @@ TEST_F(UpdateCheckTest, AServiceThatIsDownGivesAnEmptyAnswerAfterTheLastPause) {
   std::atomic<int> Requests{0};
   std::optional<std::wstring> Handled;
   auto Check = TUpdateCheck::Start({}, [&](const TInitHeaders&, std::wstring&, HANDLE) { return ++Requests, false; },
-                                   [&](const std::wstring& Answer) { Handled = Answer; }, 6, 10);
+                                   Reader([&](const std::wstring& Answer) { Handled = Answer; }), 6, 10);
   ASSERT_TRUE(ServeUntil([&] { return Handled.has_value(); }, 10000));
   EXPECT_EQ(Requests, 6);
   EXPECT_EQ(*Handled, L"");
 }
 
-TEST_F(UpdateCheckTest, AStopDuringAPauseOrARequestEndsTheJobWithoutAHandOver) {
+TEST_F(UpdateCheckTest, AStopDuringAPauseARequestOrTheReadingEndsTheJobWithoutAHandOver) {
   bool Handled = false;
   auto Pausing = TUpdateCheck::Start({}, [](const TInitHeaders&, std::wstring&, HANDLE) { return false; },
-                                     [&](const std::wstring&) { Handled = true; });  // 10-s pauses
+                                     Reader([&](const std::wstring&) { Handled = true; }));  // 10-s pauses
   ::Sleep(100);
   ULONGLONG Start = ::GetTickCount64();
   EXPECT_TRUE(Pausing->Stop(1000));
@@ -129,24 +158,42 @@ TEST_F(UpdateCheckTest, AStopDuringAPauseOrARequestEndsTheJobWithoutAHandOver) {
                                           ::WaitForSingleObject(Stop, INFINITE);
                                           return false;
                                         },
-                                        [&](const std::wstring&) { Handled = true; });
+                                        Reader([&](const std::wstring&) { Handled = true; }));
   ::Sleep(100);
   EXPECT_TRUE(Requesting->Stop(1000));
+
+  // So does the reading, and a step it still gives is not run.
+  auto Reading = TUpdateCheck::Start({}, [](const TInitHeaders&, std::wstring&, HANDLE) { return true; },
+                                     [&](const std::wstring&, HANDLE Stop) -> std::function<void()> {
+                                       ::WaitForSingleObject(Stop, INFINITE);
+                                       return [&] { Handled = true; };
+                                     });
+  ::Sleep(100);
+  EXPECT_TRUE(Reading->Stop(1000));
   ServeUntil([] { return false; }, 200);
   EXPECT_FALSE(Handled);
 }
 
-TEST_F(UpdateCheckTest, AnErrorOnTheMainThreadEndsTheJob) {
+TEST_F(UpdateCheckTest, AnErrorOnTheMainThreadOrInTheReadingEndsTheJob) {
   std::atomic<bool> Ran{false};
   auto Check = TUpdateCheck::Start({}, [](const TInitHeaders&, std::wstring& Answer, HANDLE) {
     Answer = LR"({"notify":"\u12x4"})";
     return true;
-  }, [&](const std::wstring& Answer) {
-    Ran = true;
-    HandleInitAnswer(Answer, {});
+  }, [&](const std::wstring& Answer, HANDLE) -> std::function<void()> {
+    auto Read = std::make_shared<TInitAnswer>(ReadInitAnswer(Answer));
+    return [&Ran, Read] {
+      Ran = true;
+      HandleInitAnswer(*Read, {});
+    };
   }, 6, 10);
   ASSERT_TRUE(ServeUntil([&] { return Check->Finished(); }, 10000));
   EXPECT_TRUE(Ran);
+
+  auto Failing = TUpdateCheck::Start({}, [](const TInitHeaders&, std::wstring&, HANDLE) { return true; },
+                                     [](const std::wstring&, HANDLE) -> std::function<void()> {
+                                       throw std::runtime_error("no memory");
+                                     }, 6, 10);
+  EXPECT_TRUE(ServeUntil([&] { return Failing->Finished(); }, 10000));
 }
 
 }  // namespace

@@ -69,7 +69,17 @@ struct TSeen {
   std::wstring Text, Yes, No, Hold, Note, NoteClass;
   bool Topmost = false, HasSeparator = false;
   RECT Client{};
+  HICON SmallIcon = nullptr;
 };
+
+// Whether Icon is still an icon (not destroyed).
+bool IconAlive(HICON Icon) {
+  ICONINFO Info{};
+  if (!::GetIconInfo(Icon, &Info)) return false;
+  if (Info.hbmMask != nullptr) ::DeleteObject(Info.hbmMask);
+  if (Info.hbmColor != nullptr) ::DeleteObject(Info.hbmColor);
+  return true;
+}
 
 std::wstring TextOf(HWND Window) {
   wchar_t Buffer[512] = {};
@@ -98,6 +108,7 @@ TUpdateChoice Drive(const std::wstring& Answer, TSeen& Seen, const std::function
         Seen.HasSeparator = ::GetDlgItem(Box, UpdatePromptSeparatorId) != nullptr;
         Seen.Topmost = (::GetWindowLongPtrW(Box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
         ::GetClientRect(Box, &Seen.Client);
+        Seen.SmallIcon = reinterpret_cast<HICON>(::SendMessageW(Box, WM_GETICON, ICON_SMALL, 0));
         Act(Box);
         return;
       }
@@ -124,6 +135,8 @@ TEST(UpdatePrompt, YesAndNoAreRealButtonsWithTheTextsOfTheLanguage) {
   EXPECT_FALSE(Seen.HasSeparator);
   EXPECT_FALSE(Seen.Topmost);
   const int PlainHeight = Seen.Client.bottom;
+  ASSERT_NE(Seen.SmallIcon, nullptr) << "the unowned prompt shows the program's icon";
+  EXPECT_FALSE(IconAlive(Seen.SmallIcon)) << "and destroys it when it closes";
 
   TSeen No;
   Choice = Drive(LR"({"update":"https://x/"})", No, [](HWND Box) { Press(Box, IDNO); });
