@@ -76,16 +76,26 @@ int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::w
 
 TIconLocation ParseIconLocation(const std::wstring& Location, int DefaultNumber) {
   TIconLocation Result;
-  for (wchar_t C : Location) {
+  const std::wstring Text = TrimBlanks(Location);
+  for (wchar_t C : Text) {
     if (C != L'"') Result.Key += C;
   }
   Result.Key = TrimBlanks(Result.Key);
-  Result.File = Result.Key;
-  const size_t Comma = Result.Key.find(L',');
-  if (Comma != std::wstring::npos) {
-    Result.File = TrimBlanks(Result.Key.substr(0, Comma));
-    Result.Number = ParseInteger(Result.Key.substr(Comma + 1), DefaultNumber);
+  // The file: a quoted one whole (commas and all), else the text before the last comma, since a
+  // folder may hold a comma and an icon number never does.
+  std::wstring Rest = Result.Key;
+  size_t Comma = std::wstring::npos;
+  const size_t Closing = !Text.empty() && Text[0] == L'"' ? Text.find(L'"', 1) : std::wstring::npos;
+  if (Closing != std::wstring::npos) {
+    Result.File = Text.substr(1, Closing - 1);
+    Rest = Text.substr(Closing + 1);
+    Comma = Rest.find(L',');
+  } else {
+    Comma = Rest.rfind(L',');
+    Result.File = Rest.substr(0, Comma);
   }
+  Result.File = TrimBlanks(Result.File);
+  if (Comma != std::wstring::npos) Result.Number = ParseInteger(Rest.substr(Comma + 1), DefaultNumber);
   return Result;
 }
 

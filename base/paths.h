@@ -61,16 +61,19 @@ std::wstring ExtractCommandPath(const std::wstring& CommandLine);
 int GetFileVersionStrings(const std::wstring& FileName, const std::vector<std::wstring>& Keys,
                           std::map<std::wstring, std::wstring>& Values);
 
-// The image index for an icon location ("file" or "file,number", quotes and outer blanks
-// ignored). Each location's icon is extracted once, appended to Images and cached in Cache.
-// DefaultIndex for an empty location or an icon that could not be stored; 0 (not cached) for a
-// missing file or a file that gives no icon. Main thread.
+// The image index for an icon location: a file, optionally in double quotes, and optionally
+// ",number" after it (see ParseIconLocation; outer blanks ignored). Each location's icon is
+// extracted once, appended to Images and cached in Cache. DefaultIndex for an empty location or
+// an icon that could not be stored; 0 (not cached) for a missing file or a file that gives no
+// icon. Main thread.
 int GetFileIconIndex(std::map<std::wstring, int>& Cache, TIconCollection& Images, const std::wstring& Location,
                      int DefaultIndex);
 
 // An icon location as GetFileIconIndex reads it: Key is the location without quotes and outer
-// blanks (the cache key; empty when nothing is left), File the part before the first comma,
-// Number the icon number after it (DefaultNumber when it cannot be read, 0 without a comma).
+// blanks (the cache key; empty when nothing is left). File is the path between the first two
+// double quotes when the location begins with one, commas included, else the part of the key
+// before its last comma; Number the icon number after the comma that follows File
+// (DefaultNumber when it cannot be read, 0 without a comma).
 struct TIconLocation {
   std::wstring Key;
   std::wstring File;

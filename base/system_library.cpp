@@ -6,6 +6,24 @@
 #include <unordered_map>
 
 namespace nimbrel {
+namespace {
+
+// The folder that Get (GetSystemDirectoryW or GetSystemWindowsDirectoryW) names, without a
+// trailing backslash; empty when it does not answer.
+std::wstring AskFolder(UINT(WINAPI* Get)(LPWSTR, UINT)) {
+  wchar_t Folder[MAX_PATH];
+  const UINT Length = Get(Folder, MAX_PATH);
+  if (Length == 0 || Length >= MAX_PATH) return {};
+  std::wstring Result(Folder, Length);
+  if (Result.size() > 3 && Result.back() == L'\\') Result.pop_back();
+  return Result;
+}
+
+}  // namespace
+
+std::wstring SystemFolder() { return AskFolder(::GetSystemDirectoryW); }
+
+std::wstring WindowsFolder() { return AskFolder(::GetSystemWindowsDirectoryW); }
 
 HMODULE SystemLibrary(const wchar_t* FileName) noexcept {
   static std::mutex Lock;
@@ -13,10 +31,8 @@ HMODULE SystemLibrary(const wchar_t* FileName) noexcept {
   try {
     std::lock_guard Guard(Lock);
     if (auto Found = Loaded.find(FileName); Found != Loaded.end()) return Found->second;
-    wchar_t Folder[MAX_PATH];
-    const UINT Length = ::GetSystemDirectoryW(Folder, MAX_PATH);
-    if (Length == 0 || Length >= MAX_PATH) return nullptr;
-    std::wstring Path(Folder, Length);
+    std::wstring Path = SystemFolder();
+    if (Path.empty()) return nullptr;
     Path += L'\\';
     Path += FileName;
     // LOAD_LIBRARY_SEARCH_SYSTEM32 keeps the DLL's own imports in System32 too, where supported.
@@ -41,6 +57,15 @@ void RestrictDllSearch() noexcept {
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
   if (SetDefault != nullptr && SetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
   ::SetDllDirectoryW(L"");
+}
+
+bool LeaveStartFolder() noexcept {
+  try {
+    const std::wstring Folder = SystemFolder();
+    return !Folder.empty() && ::SetCurrentDirectoryW(Folder.c_str());
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace nimbrel

@@ -1,4 +1,5 @@
-// Loading DLLs that are not the loader's known DLLs.
+// Loading DLLs that are not the loader's known DLLs, and leaving the folder the program was
+// started from.
 //
 // Nimbrel runs as administrator and is usually started from the Downloads folder. Any DLL in the
 // import table that the loader does not take from the system by itself would first be looked for
@@ -11,6 +12,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 namespace nimbrel {
 
@@ -32,5 +35,16 @@ F SystemProc(const wchar_t* FileName, const char* ProcName) noexcept {
 // System32 only (SetDefaultDllDirectories where the system has it, else the program's folder is
 // at least taken off the search with SetDllDirectoryW(L"")).
 void RestrictDllSearch() noexcept;
+
+// The System32 folder and the shared Windows folder (GetSystemWindowsDirectoryW, not a terminal
+// server user's own), without a trailing backslash; empty when the system does not answer. Any
+// thread.
+std::wstring SystemFolder();
+std::wstring WindowsFolder();
+
+// At the entry point, right after RestrictDllSearch: makes System32 the current folder, so that
+// nothing opened or started by a relative name is taken from the start folder (usually
+// Downloads). False, with the current folder unchanged, when the system refuses.
+bool LeaveStartFolder() noexcept;
 
 }  // namespace nimbrel

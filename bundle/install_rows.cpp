@@ -8,8 +8,12 @@
 namespace nimbrel {
 
 std::wstring IconLocation(const TInstallInfo& Entry) {
-  if (Entry.DisplayIcon.empty() || Entry.DisplayIconIndex == 0) return Entry.DisplayIcon;
-  return Entry.DisplayIcon + L"," + std::to_wstring(Entry.DisplayIconIndex);
+  if (Entry.DisplayIcon.empty()) return {};
+  // A path with a comma in it is quoted, so that it is read back whole.
+  const std::wstring File =
+      Entry.DisplayIcon.find(L',') == std::wstring::npos ? Entry.DisplayIcon : L"\"" + Entry.DisplayIcon + L"\"";
+  if (Entry.DisplayIconIndex == 0) return File;
+  return File + L"," + std::to_wstring(Entry.DisplayIconIndex);
 }
 
 std::vector<TInstallItem> BuildInstallRows(const TInstallList& List,

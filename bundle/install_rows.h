@@ -24,8 +24,9 @@ struct TInstallItem {
   bool FromCurrentUser = false;
 };
 
-// The icon location of an entry for GetFileIconIndex: its icon file, with ",index" when the
-// registration named an index other than 0. Empty when the entry has no icon file.
+// The icon location of an entry for GetFileIconIndex: its icon file (in double quotes when the
+// path holds a comma), with ",index" when the registration named an index other than 0. Empty
+// when the entry has no icon file.
 std::wstring IconLocation(const TInstallInfo& Entry);
 
 // The rows for List in its order: only entries whose display name IsBlackListed accepts (the

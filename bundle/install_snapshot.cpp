@@ -24,6 +24,20 @@ uint64_t SystemTimeNow() {
 
 }  // namespace
 
+std::vector<TSubKeyName> ReadSubKeyNames(HKEY Key) {
+  std::vector<TSubKeyName> Names;
+  wchar_t Name[256];  // key names are at most 255 characters long
+  for (DWORD Position = 0;; ++Position) {
+    DWORD Length = static_cast<DWORD>(std::size(Name));
+    FILETIME LastWrite{};
+    // ERROR_NO_MORE_ITEMS ends the list; any other error (ERROR_KEY_DELETED for a key deleted
+    // while open) would come back for every further position too.
+    if (::RegEnumKeyExW(Key, Position, Name, &Length, nullptr, nullptr, nullptr, &LastWrite) != ERROR_SUCCESS) break;
+    Names.push_back(TSubKeyName{std::wstring(Name, Length), TimeValue(LastWrite)});
+  }
+  return Names;
+}
+
 void TInstallSnapshot::Refresh(size_t Index) {
   if (Index >= std::size(FRegistrations)) return;
   const TInstallRegistration Registration = InstallRegistrations()[Index];
@@ -38,17 +52,10 @@ void TInstallSnapshot::Refresh(size_t Index) {
   const TOwnedKey Key = OpenRegistryKey(Registration.RootKey, Registration.Key);
   if (Key) {
     const TInstallEnvironment Environment = CurrentInstallEnvironment();
-    wchar_t Name[256];
-    for (DWORD Position = 0;; ++Position) {
-      DWORD Length = static_cast<DWORD>(std::size(Name));
-      FILETIME LastWrite{};
-      const LSTATUS Status =
-          ::RegEnumKeyExW(Key.get(), Position, Name, &Length, nullptr, nullptr, nullptr, &LastWrite);
-      if (Status == ERROR_NO_MORE_ITEMS) break;
-      if (Status != ERROR_SUCCESS) continue;  // a name that does not fit: not a registration we can open
+    for (TSubKeyName& Listed : ReadSubKeyNames(Key.get())) {
       TSubKey& SubKey = SubKeys.emplace_back();
-      SubKey.Name.assign(Name, Length);
-      SubKey.LastWrite = TimeValue(LastWrite);
+      SubKey.Name = std::move(Listed.Name);
+      SubKey.LastWrite = Listed.LastWrite;
       SubKey.Settled = SubKey.LastWrite < Unsettled;
       const auto Found = Known.find(SubKey.Name);
       if (Found != Known.end() && Found->second->Settled && Found->second->LastWrite == SubKey.LastWrite) {

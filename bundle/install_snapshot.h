@@ -15,6 +15,16 @@
 
 namespace nimbrel {
 
+// A direct subkey: its name and last-write time (100-ns units since 1601, UTC).
+struct TSubKeyName {
+  std::wstring Name;
+  uint64_t LastWrite = 0;
+};
+// The direct subkeys of an open key in the registry's enumeration order. The list ends at the
+// first position the registry does not answer for: a key deleted while it was open, say, gives
+// the subkeys read before (none at all when it was deleted before the first).
+std::vector<TSubKeyName> ReadSubKeyNames(HKEY Key);
+
 class TInstallSnapshot {
  public:
   // How long after its last write a subkey still counts as unsettled and is read again on every

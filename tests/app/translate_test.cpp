@@ -60,6 +60,7 @@ const TEntryTexts EntryTexts[] = {
     {L"프로그램은 종료만 되며, <B>삭제</B>하지 않습니다.", L"Programs are only <B>closed</B>, not <B>uninstalled</B>."},
     {L"오류가 발생했습니다.", L"An error has occurred."},
     {L"목록 저장", L"Save List"},
+    {L"윈도우 폴더에서 프로그램을 찾을 수 없습니다.", L"The program was not found in the Windows folder."},
 };
 
 // The embedded table split into entries (runs of non-empty lines).

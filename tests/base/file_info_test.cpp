@@ -139,5 +139,45 @@ TEST_F(FileIcons, EmptyAndMissingLocations) {
   EXPECT_EQ(Changes, 1);
 }
 
+// A folder may hold a comma, an icon number never does: a quoted path is kept whole, and an
+// unquoted one is cut at its last comma.
+TEST(IconLocations, APathWithACommaStaysWhole) {
+  struct TCase {
+    const wchar_t* Location;
+    const wchar_t* Key;
+    const wchar_t* File;
+    int Number;
+  };
+  const TCase Cases[] = {
+      {L"C:\\App\\app.exe", L"C:\\App\\app.exe", L"C:\\App\\app.exe", 0},
+      {L"C:\\App\\app.exe,2", L"C:\\App\\app.exe,2", L"C:\\App\\app.exe", 2},
+      {L"\"C:\\Program Files\\Foo, Inc\\app.exe\",2", L"C:\\Program Files\\Foo, Inc\\app.exe,2",
+       L"C:\\Program Files\\Foo, Inc\\app.exe", 2},
+      {L" \"C:\\Foo, Inc\\app.exe\" ", L"C:\\Foo, Inc\\app.exe", L"C:\\Foo, Inc\\app.exe", 0},
+      {L"\"C:\\Foo, Inc\\app.exe\" , -3", L"C:\\Foo, Inc\\app.exe , -3", L"C:\\Foo, Inc\\app.exe", -3},
+      {L"C:\\Foo, Inc\\app.exe,3", L"C:\\Foo, Inc\\app.exe,3", L"C:\\Foo, Inc\\app.exe", 3},
+      {L"C:\\App\\app.exe, 1x", L"C:\\App\\app.exe, 1x", L"C:\\App\\app.exe", 9},  // not a number
+      {L"\"C:\\App\\app.exe,4", L"C:\\App\\app.exe,4", L"C:\\App\\app.exe", 4},     // never closed
+      {L"\"\"  \"", L"", L"", 0},
+  };
+  for (const TCase& Case : Cases) {
+    const TIconLocation Parsed = ParseIconLocation(Case.Location, 9);
+    EXPECT_EQ(Parsed.Key, Case.Key) << Case.Location;
+    EXPECT_EQ(Parsed.File, Case.File) << Case.Location;
+    EXPECT_EQ(Parsed.Number, Case.Number) << Case.Location;
+  }
+}
+
+TEST_F(FileIcons, AQuotedFileWithACommaInItsFolderGivesItsIcon) {
+  const std::wstring Inner = Folder + L"\\Foo, Inc";
+  ASSERT_TRUE(::CreateDirectoryW(Inner.c_str(), nullptr));
+  const std::wstring App = Inner + L"\\app.exe";
+  ASSERT_TRUE(::CopyFileW(Notepad.c_str(), App.c_str(), FALSE));
+  EXPECT_EQ(Index(L"\"" + App + L"\""), 4);
+  EXPECT_EQ(Index(L"\"" + App + L"\",0"), 5);
+  ::DeleteFileW(App.c_str());
+  ::RemoveDirectoryW(Inner.c_str());
+}
+
 }  // namespace
 }  // namespace nimbrel

@@ -57,7 +57,9 @@ bool Lists(const TFrmInstall& Page, const std::wstring& Name) {
   return std::find(Names.begin(), Names.end(), Name) != Names.end();
 }
 
-const std::wstring Stub = std::filesystem::path(L"" UNINSTALLER_STUB_PATH).make_preferred().wstring();
+// With its drive: a path from the root alone is refused as a program.
+const std::wstring Stub =
+    std::filesystem::absolute(std::filesystem::path(L"" UNINSTALLER_STUB_PATH).make_preferred()).wstring();
 
 std::string ReadAll(const std::filesystem::path& File) {
   std::ifstream In(File, std::ios::binary);

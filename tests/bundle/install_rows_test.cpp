@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "base/list_rows.h"
+#include "base/paths.h"
 
 namespace nimbrel {
 namespace {
@@ -76,12 +77,31 @@ TEST(InstallRows, IconsComeFromTheIconFileWithItsIndexAndTheOriginIsKept) {
         Asked.push_back(Location);
         return static_cast<int32_t>(Asked.size() + 3);
       });
-  EXPECT_EQ(Asked, (std::vector<std::wstring>{L"C:\\A\\a.exe", L"C:\\A\\a.exe,3", L"", L"C:\\My,App\\a.exe"}));
+  EXPECT_EQ(Asked,
+            (std::vector<std::wstring>{L"C:\\A\\a.exe", L"C:\\A\\a.exe,3", L"", L"\"C:\\My,App\\a.exe\""}));
   ASSERT_EQ(Rows.size(), 4u);
   for (size_t I = 0; I < Rows.size(); ++I) {
     EXPECT_EQ(Rows[I].Icon, static_cast<int32_t>(I + 4)) << I;
     EXPECT_EQ(Rows[I].FromCurrentUser, List[I].FromCurrentUser) << I;
   }
+}
+
+// The icon location is read back as the entry's file and index, a comma in the path or not.
+TEST(InstallRows, IconLocationsReadBackWhole) {
+  const std::pair<const wchar_t*, uint16_t> Cases[] = {
+      {L"C:\\A\\a.exe", 0},
+      {L"C:\\A\\a.exe", 7},
+      {L"C:\\Program Files\\Foo, Inc\\app.exe", 2},
+      {L"C:\\Program Files\\Foo, Inc\\app.exe", 0},
+      {L"C:\\a,b,c\\x.exe", 100},
+  };
+  for (const auto& [Icon, Index] : Cases) {
+    const std::wstring Location = IconLocation(Entry(L"A", L"p", Icon, Index));
+    const TIconLocation Parsed = ParseIconLocation(Location, -1);
+    EXPECT_EQ(Parsed.File, Icon) << Location;
+    EXPECT_EQ(Parsed.Number, Index) << Location;
+  }
+  EXPECT_EQ(IconLocation(Entry(L"A", L"p", L"", 3)), L"");
 }
 
 TEST(ChangeBurst, OneReloadAfterTheBurstOrAtTheLatestAfterTheLongestWait) {

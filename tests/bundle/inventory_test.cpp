@@ -422,6 +422,36 @@ TEST_F(InventoryTest, ASnapshotRereadsSubkeysWrittenTooRecentlyToTell) {
   EXPECT_EQ(Snapshot.ReadCount(), Settled);
 }
 
+// A key deleted while it is open answers every further position with an error: the list ends
+// there instead of turning through every position a DWORD can hold.
+TEST(SubKeyNames, EndAtTheFirstErrorOfAKeyDeletedWhileOpen) {
+  const std::wstring Path = L"Software\\NimbrelSubKeyNamesTest";
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, Path.c_str());
+  for (const wchar_t* Name : {L"A", L"B", L"C"}) {
+    TOwnedKey Created;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (Path + L"\\" + Name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, Created.put(), nullptr),
+              ERROR_SUCCESS);
+  }
+  TOwnedKey Key;
+  ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, Path.c_str(), 0, KEY_READ, Key.put()), ERROR_SUCCESS);
+  std::vector<std::wstring> Names;
+  for (const TSubKeyName& SubKey : ReadSubKeyNames(Key.get())) {
+    Names.push_back(SubKey.Name);
+    EXPECT_NE(SubKey.LastWrite, 0u);
+  }
+  std::sort(Names.begin(), Names.end());
+  EXPECT_EQ(Names, (std::vector<std::wstring>{L"A", L"B", L"C"}));
+
+  ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, Path.c_str()), ERROR_SUCCESS);
+  wchar_t Name[256];
+  DWORD Length = 256;
+  const LSTATUS Status = ::RegEnumKeyExW(Key.get(), 0, Name, &Length, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_NE(Status, ERROR_SUCCESS);
+  EXPECT_NE(Status, ERROR_NO_MORE_ITEMS) << "the case this test is about";
+  EXPECT_TRUE(ReadSubKeyNames(Key.get()).empty());
+}
+
 TEST(ExpandProgramFiles, ReplacesThePlaceholderInAnyCaseFromTheEnvironmentNow) {
   const std::wstring Saved = Environment(L"ProgramW6432");
   ::SetEnvironmentVariableW(L"ProgramW6432", L"D:\\Programs");
