@@ -53,7 +53,9 @@ class TReg {
   static void DeleteValue(HKEY RootKey, const std::wstring& Key, const std::wstring& Name);
 
   // Splits "ROOT\key\path\last" into root (nullptr for an unknown root name), key path and last
-  // part. False, with nullptr and both texts empty, for fewer than three parts.
+  // part. False, with nullptr and both texts empty, for fewer than three parts. The last part
+  // never holds "\", while a value name may: where the key path is known, keep the two apart
+  // instead of joining them into one text.
   static bool Parse(const std::wstring& Text, HKEY& RootKey, std::wstring& Key, std::wstring& Name);
   // Deletes the key, or else the value, that a textual path names. A text ending in "\" (an
   // empty last part) deletes nothing.

@@ -12,14 +12,21 @@ bool ShouldMarkProcess(bool IsOwnProcess, bool IsProtected, std::optional<bool> 
   return !IsOwnProcess && !IsProtected && IsCritical != true;
 }
 
-void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId, const TCriticalQuery& IsCritical) {
+void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId,
+                   const TSessionQuery& IsOtherSession, const TCriticalQuery& IsCritical) {
   for (auto& Info : List) {
     if (Info.State != StateListed) continue;
     const bool Own = Info.ProcessID == OwnProcessId;
-    const bool Protected = !Own && MatchesList(FileWhite, Info.FileName, true);
+    const bool Protected = !Own && (MatchesList(FileWhite, Info.FileName, true) || IsOtherSession(Info));
     const std::optional<bool> Critical = (Own || Protected) ? std::nullopt : IsCritical(Info);
     if (ShouldMarkProcess(Own, Protected, Critical)) Info.State = StateMarked;
   }
+}
+
+TSessionQuery OtherSessionQuery() {
+  return [Own = ProcessSession(::GetCurrentProcess())](const TProcessInfo& Info) {
+    return IsOtherInteractiveSession(ProcessSession(Info.Process.get()), Own);
+  };
 }
 
 void EndMarkedProcesses(TProcessList& List, const std::function<void(const TProcessInfo&)>& End) {
@@ -51,7 +58,7 @@ std::wstring RunCleanSteps(TCleanJobData& Data) {
   auto Stopped = [&] { return !WaitUnlessStopped(Data.Stop, 0); };
   CollectProcesses(List);
   if (Stopped()) return {};
-  MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(),
+  MarkProcesses(List, Data.FileWhite, ::GetCurrentProcessId(), OtherSessionQuery(),
                 [](const TProcessInfo& Info) { return IsCriticalProcessHandle(Info.Process.get()); });
   EndMarkedProcesses(List, [](const TProcessInfo& Info) { EndProcessHandle(Info.Process.get()); });
   const auto Wait = [&](DWORD Milliseconds) { return WaitUnlessStopped(Data.Stop, Milliseconds); };

@@ -42,10 +42,19 @@ bool WaitUnlessStopped(HANDLE Stop, DWORD Milliseconds);
 bool ShouldMarkProcess(bool IsOwnProcess, bool IsProtected, std::optional<bool> IsCritical);
 
 using TCriticalQuery = std::function<std::optional<bool>(const TProcessInfo& Info)>;
+using TSessionQuery = std::function<bool(const TProcessInfo& Info)>;
 
 // Marking pass, in list order: listed entries that ShouldMarkProcess chooses get StateMarked.
-// IsCritical is asked only for processes that the other rules would mark.
-void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId, const TCriticalQuery& IsCritical);
+// A process that IsOtherSession places in another interactive session (another user's programs)
+// counts as protected whatever the lists say: it stays listed and is never ended. IsOtherSession
+// is asked only for processes the lists do not protect, IsCritical only for processes that the
+// other rules would mark.
+void MarkProcesses(TProcessList& List, const TStringList& FileWhite, DWORD OwnProcessId,
+                   const TSessionQuery& IsOtherSession, const TCriticalQuery& IsCritical);
+
+// The system's IsOtherSession: the process's session, read through its handle, against the
+// program's own (IsOtherInteractiveSession). Reads the own session once, when called.
+TSessionQuery OtherSessionQuery();
 
 // Ending pass, in list order, without pausing: End for every marked entry that holds its process
 // handle. An entry without one is never ended and stays marked (reported as still running).

@@ -10,9 +10,26 @@ namespace nimbrel {
 
 namespace {
 
+bool IsHighSurrogate(wchar_t C) { return C >= 0xD800 && C <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t C) { return C >= 0xDC00 && C <= 0xDFFF; }
+
+// Windows names may hold unpaired surrogates; escaped alone they make strict JSON readers refuse
+// the whole report, so each becomes U+FFFD. Pairs stay as they are.
+std::wstring WithoutLoneSurrogates(const std::wstring& Text) {
+  std::wstring Out = Text;
+  for (size_t I = 0; I < Out.size(); ++I) {
+    if (IsHighSurrogate(Out[I]) && I + 1 < Out.size() && IsLowSurrogate(Out[I + 1])) {
+      ++I;
+    } else if (IsHighSurrogate(Out[I]) || IsLowSurrogate(Out[I])) {
+      Out[I] = L'\xFFFD';
+    }
+  }
+  return Out;
+}
+
 // "key":"value" with the value escaped.
 std::wstring Member(const wchar_t* Key, const std::wstring& Value) {
-  return std::wstring(L"\"") + Key + L"\":\"" + JsonEscape(Value) + L"\"";
+  return std::wstring(L"\"") + Key + L"\":\"" + JsonEscape(WithoutLoneSurrogates(Value)) + L"\"";
 }
 
 }  // namespace

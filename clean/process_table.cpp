@@ -106,6 +106,19 @@ std::wstring GetProcessFileName(DWORD ProcessId) {
   return ProcessFileName(Process.get());
 }
 
+std::optional<DWORD> ProcessSession(HANDLE Process) {
+  if (Process == nullptr) return std::nullopt;
+  // PROCESS_SESSION_INFORMATION: the session id alone; PROCESS_QUERY_LIMITED_INFORMATION suffices.
+  ULONG Session = 0;
+  const NTSTATUS Status = ::NtQueryInformationProcess(Process, ProcessSessionInformation, &Session, sizeof(Session), nullptr);
+  if (Status < 0) return std::nullopt;
+  return static_cast<DWORD>(Session);
+}
+
+bool IsOtherInteractiveSession(std::optional<DWORD> Session, std::optional<DWORD> OwnSession) noexcept {
+  return Session && OwnSession && *Session != 0 && *Session != *OwnSession;
+}
+
 HWND FindProcessWindow(DWORD ProcessId) {
   const auto Windows = TopLevelWindowsByProcess();
   const auto Found = Windows.find(ProcessId);

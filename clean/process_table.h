@@ -70,6 +70,15 @@ void CollectProcesses(TProcessList& List);
 std::wstring GetProcessFileName(DWORD ProcessId);
 std::wstring ProcessFileName(HANDLE Process);
 
+// The Terminal Services session the process runs in, read through its handle; nullopt when it
+// cannot be read (or Process is null). GetCurrentProcess() gives the program's own session.
+std::optional<DWORD> ProcessSession(HANDLE Process);
+
+// Whether a process runs in another interactive session (another signed-in account's, or the
+// same account's second sign-in): its session is known, is not session 0 (services, which the
+// lists decide on) and is not OwnSession. False while either is unknown.
+bool IsOtherInteractiveSession(std::optional<DWORD> Session, std::optional<DWORD> OwnSession) noexcept;
+
 // The first top-level window (no parent, no owner) of the process; nullptr when it has none.
 HWND FindProcessWindow(DWORD ProcessId);
 

@@ -49,7 +49,7 @@ void CollectRunKey(HKEY Root, const std::wstring& Key, TAutorunList& List) {
     Info.RawData = TReg::ReadString(Root, Key, Name, L"");
     Info.FileName = Info.RawData.empty() ? std::wstring() : ExtractCommandPath(Info.RawData);
     Info.Caption = Name;
-    Info.Target = RootName + Key + L"\\" + Name;
+    Info.Target = RunValueTarget(Root, Key, Name);
     Info.From = RootName;
     Info.Enabled = ReadStartupApproved(Root, ApprovedKey, Name);
     List.push_back(std::move(Info));
@@ -129,11 +129,9 @@ void CollectAutorun(TAutorunList& List, const TStopQuery& Stopped) {
   CollectFolder(CommonFolder, CommonFolder, List);
   if (Stopped()) return;
   CollectFolder(GetSpecialFolder(CSIDL_STARTUP), CommonFolder, List);
-  const std::pair<HKEY, const wchar_t*> RunKeys[] = {
-      {HKEY_LOCAL_MACHINE, RunKey}, {HKEY_LOCAL_MACHINE, Run32Key}, {HKEY_CURRENT_USER, RunKey}};
-  for (const auto& [Root, Key] : RunKeys) {
+  for (const TRunKey& Run : RunKeys) {
     if (Stopped()) return;
-    CollectRunKey(Root, Key, List);
+    CollectRunKey(Run.Root, Run.Key, List);
   }
   if (Stopped()) return;
   CollectTasks(List);

@@ -18,6 +18,25 @@ std::wstring ApprovedKeyOfRunKey(const std::wstring& RunKeyText) {
   return AsciiUpper(RunKeyText).find(L"WOW6432NODE") != std::wstring::npos ? ApprovedRun32Key : ApprovedRunKey;
 }
 
+std::wstring RunValueTarget(HKEY Root, const std::wstring& Key, const std::wstring& Name) {
+  return RootKeyToName(Root, true) + Key + L"\\" + Name;
+}
+
+bool ParseRunValueTarget(const std::wstring& Target, HKEY& Root, std::wstring& Key, std::wstring& Name) {
+  Root = nullptr;
+  Key.clear();
+  Name.clear();
+  for (const TRunKey& Run : RunKeys) {
+    const std::wstring Prefix = RunValueTarget(Run.Root, Run.Key, L"");
+    if (!StartsWithAscii(Target, Prefix)) continue;
+    Root = Run.Root;
+    Key = Run.Key;
+    Name = Target.substr(Prefix.size());
+    return true;
+  }
+  return false;
+}
+
 bool HasStartupExtension(const std::wstring& FileName) {
   static constexpr std::array<const wchar_t*, 6> Extensions = {L".url", L".lnk", L".exe", L".bat", L".cmd", L".com"};
   const size_t Dot = FileName.rfind(L'.');

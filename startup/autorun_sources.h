@@ -19,6 +19,21 @@ inline constexpr wchar_t ApprovedRun32Key[] =
 inline constexpr wchar_t ApprovedFolderKey[] =
     L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\StartupFolder";
 
+// The three Run keys, in the order they are collected.
+struct TRunKey {
+  HKEY Root;
+  const wchar_t* Key;
+};
+inline const TRunKey RunKeys[] = {{HKEY_LOCAL_MACHINE, RunKey}, {HKEY_LOCAL_MACHINE, Run32Key}, {HKEY_CURRENT_USER, RunKey}};
+
+// The Target of a Run value: the root's short name, the key, "\" and the value name, which may
+// itself hold "\" (a Windows value name may).
+std::wstring RunValueTarget(HKEY Root, const std::wstring& Key, const std::wstring& Name);
+// The Run value that a Target names: the root and Run key it begins with (ASCII case ignored)
+// and all the rest as the value name. False, with Root nullptr and both texts empty, when it
+// begins with none of the Run keys.
+bool ParseRunValueTarget(const std::wstring& Target, HKEY& Root, std::wstring& Key, std::wstring& Name);
+
 // The StartupApproved judgement on a value's bytes (empty: missing).
 bool StartupApprovedIsOn(const std::vector<uint8_t>& Value) noexcept;
 // The StartupApproved key that records the values of a Run key (Run32 for a Wow6432Node key).

@@ -39,7 +39,9 @@ void SwitchRunValue(const std::wstring& Target, bool Enable) {
   HKEY Root = nullptr;
   std::wstring Key;
   std::wstring Name;
-  if (!TReg::Parse(Target, Root, Key, Name)) return;
+  // The value name is all that follows the Run key, backslashes included; only a target of no Run
+  // key is split at its last backslash.
+  if (!ParseRunValueTarget(Target, Root, Key, Name) && !TReg::Parse(Target, Root, Key, Name)) return;
   if (IsWindows10OrLater()) {
     TReg::WriteBinary(Root, ApprovedKeyOfRunKey(Key), Name, MakeStartupApproved(Enable));
     return;

@@ -58,7 +58,7 @@ TEST(MarkProcesses, SparesOwnProtectedAndCriticalProcesses) {
       {17, nullptr, L"C:\\Users\\me\\game.exe", StateEnded, nullptr},  // not listed any more: left as it is
   };
   std::vector<DWORD> Asked;
-  MarkProcesses(List, FileWhite, 10, [&](const TProcessInfo& Info) -> std::optional<bool> {
+  MarkProcesses(List, FileWhite, 10, [](const TProcessInfo&) { return false; }, [&](const TProcessInfo& Info) -> std::optional<bool> {
     const DWORD Id = Info.ProcessID;
     Asked.push_back(Id);
     if (Id == 15) return true;
@@ -73,6 +73,52 @@ TEST(MarkProcesses, SparesOwnProtectedAndCriticalProcesses) {
 
 // Stands for an opened process handle in tests that never use it.
 TSharedProcess Held() { return TSharedProcess(::GetCurrentProcess(), [](HANDLE) {}); }
+
+TEST(IsOtherInteractiveSession, OnlyAKnownSessionBesideSessionZeroAndTheOwn) {
+  const std::optional<DWORD> Unknown;
+  struct TCase {
+    std::optional<DWORD> Session, Own;
+    bool Other;
+  } Cases[] = {
+      {2, 1, true},       {3, 1, true},  {1, 1, false},        {0, 1, false},  // services: the lists decide
+      {Unknown, 1, false}, {2, Unknown, false}, {1, 2, true}, {0, Unknown, false},
+  };
+  for (const TCase& Case : Cases)
+    EXPECT_EQ(IsOtherInteractiveSession(Case.Session, Case.Own), Case.Other)
+        << testing::PrintToString(Case.Session) << " " << testing::PrintToString(Case.Own);
+}
+
+TEST(MarkProcesses, LeavesProcessesOfOtherSessionsAloneWhateverTheLists) {
+  const TStringList FileWhite{L"C:\\Windows\\System32\\spoolsv.exe"};
+  // 20: another user's browser; 21: the same browser in the own session; 22, 23: services,
+  // one of them on the list; 24: another user's listed service host; 25: the program itself.
+  TProcessList List{{20, nullptr, L"C:\\Program Files\\Browser\\browser.exe", StateListed, Held()},
+                    {21, nullptr, L"C:\\Program Files\\Browser\\browser.exe", StateListed, Held()},
+                    {22, nullptr, L"C:\\Vendor\\agent.exe", StateListed, Held()},
+                    {23, nullptr, L"C:\\Windows\\System32\\spoolsv.exe", StateListed, Held()},
+                    {24, nullptr, L"C:\\Windows\\System32\\spoolsv.exe", StateListed, Held()},
+                    {25, nullptr, L"C:\\Nimbrel\\Nimbrel.exe", StateListed, Held()}};
+  const std::map<DWORD, DWORD> Sessions{{20, 2}, {21, 1}, {22, 0}, {23, 0}, {24, 2}, {25, 1}};
+  std::vector<DWORD> SessionAsked, CriticalAsked;
+  MarkProcesses(
+      List, FileWhite, 25,
+      [&](const TProcessInfo& Info) {
+        SessionAsked.push_back(Info.ProcessID);
+        return IsOtherInteractiveSession(Sessions.at(Info.ProcessID), 1);
+      },
+      [&](const TProcessInfo& Info) -> std::optional<bool> {
+        CriticalAsked.push_back(Info.ProcessID);
+        return false;
+      });
+  const std::map<DWORD, int> Expected{{20, StateListed}, {21, StateMarked}, {22, StateMarked},
+                                      {23, StateListed}, {24, StateListed}, {25, StateListed}};
+  for (const auto& Info : List) EXPECT_EQ(Info.State, Expected.at(Info.ProcessID)) << Info.ProcessID;
+  EXPECT_EQ(SessionAsked, (std::vector<DWORD>{20, 21, 22})) << "neither for the program nor for listed processes";
+  EXPECT_EQ(CriticalAsked, (std::vector<DWORD>{21, 22}));
+  std::vector<DWORD> Ended;
+  EndMarkedProcesses(List, [&](const TProcessInfo& Info) { Ended.push_back(Info.ProcessID); });
+  EXPECT_EQ(Ended, (std::vector<DWORD>{21, 22})) << "another session's browser is never ended";
+}
 
 TEST(EndMarkedProcesses, EndsMarkedEntriesThatHoldTheirProcessInListOrder) {
   TProcessList List{{5, nullptr, L"a", StateMarked, Held()}, {6, nullptr, L"b", StateListed, Held()},

@@ -1,6 +1,8 @@
 // The clean report's body and key, from given data.
 #include "clean/clean_report.h"
 
+#include "base/text.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,6 +44,32 @@ TEST(CleanReport, ObjectsHaveTheirExactShape) {
   EXPECT_EQ(StartObject(L"C:\\a b\\x.exe", L"HKCU"), L"{\"cate\":\"start\",\"item\":\"C:\\\\a b\\\\x.exe\",\"from\":\"HKCU\"}");
   EXPECT_EQ(InstallObject(L"보안 \"Plug\"", L""),
             L"{\"cate\":\"install\",\"displayname\":\"\\uBCF4\\uC548 \\\"Plug\\\"\",\"publisher\":\"\"}");
+}
+
+TEST(CleanReport, LoneSurrogatesBecomeTheReplacementCharacterAndPairsStay) {
+  struct TCase {
+    std::wstring Name;
+    const wchar_t* Escaped;
+  };
+  const TCase Cases[] = {
+      {L"a\xDC80" L"b.exe", L"a\\uFFFDb.exe"},
+      {L"end\xD83D", L"end\\uFFFD"},
+      {L"\xD83D\xDE00", L"\\uD83D\\uDE00"},
+      {L"\xDE00\xD83D", L"\\uFFFD\\uFFFD"},
+      {L"\xD83D\xD83D\xDE00", L"\\uFFFD\\uD83D\\uDE00"},
+      {L"\xD83D\xDE00\xDE00", L"\\uD83D\\uDE00\\uFFFD"},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::PrintToString(Case.Escaped));
+    const std::wstring Value = std::wstring(L"\"") + Case.Escaped + L"\"";
+    EXPECT_NE(CleanObject(Process(Case.Name, StateListed), Table).find(L"\"file\":" + Value), std::wstring::npos);
+    EXPECT_NE(StartObject(Case.Name, L"HKCU").find(L"\"item\":" + Value), std::wstring::npos);
+    const std::wstring Install = InstallObject(Case.Name, Case.Name);
+    EXPECT_NE(Install.find(L"\"displayname\":" + Value), std::wstring::npos);
+    EXPECT_NE(Install.find(L"\"publisher\":" + Value), std::wstring::npos);
+  }
+  // The escape helper itself keeps what it is given.
+  EXPECT_EQ(JsonEscape(L"a\xDC80"), L"a\\uDC80");
 }
 
 TEST(CleanReport, BodyIsTheMemoryObjectThenOneCleanObjectPerProcessInTableOrder) {

@@ -67,7 +67,8 @@ TEST(CleanSteps, AnIdHandedToAnotherProcessEndsNothingAndTheGoneOneCountsAsEnded
   ASSERT_TRUE(Gone.WaitEnded(5000));
   List[0].ProcessID = Newcomer.Id();  // ...and its id now names the newcomer
 
-  MarkProcesses(List, {}, ::GetCurrentProcessId(), [](const TProcessInfo&) { return std::optional<bool>(false); });
+  MarkProcesses(List, {}, ::GetCurrentProcessId(), OtherSessionQuery(),
+                [](const TProcessInfo&) { return std::optional<bool>(false); });
   ASSERT_EQ(List[0].State, StateMarked);
   EndMarkedProcesses(List, [](const TProcessInfo& Info) { EndProcessHandle(Info.Process.get()); });
   WaitForMarkedProcesses(List, [](DWORD) { return true; },
@@ -96,7 +97,8 @@ TEST(CleanSteps, EndsMarkedHelpersAndReportsTheirStates) {
 
   const TStringList FileWhite{L"KEEP_BY_NAME.exe*", Folder.File(L"keep_by_path.exe")};
   for (const auto& Info : List) EXPECT_TRUE(Info.Process) << "every helper is held by its handle";
-  MarkProcesses(List, FileWhite, ::GetCurrentProcessId(),
+  // The helpers run in the program's own session: the session rule spares none of them.
+  MarkProcesses(List, FileWhite, ::GetCurrentProcessId(), OtherSessionQuery(),
                 [](const TProcessInfo& Info) { return IsCriticalProcessHandle(Info.Process.get()); });
   EndMarkedProcesses(List, [](const TProcessInfo& Info) { EndProcessHandle(Info.Process.get()); });
   std::vector<DWORD> Sleeps;

@@ -60,6 +60,13 @@ TEST(CollectProcesses, ListsRunningProcessesWithPathsAndWindows) {
   EXPECT_EQ(::GetProcessId(WithWindow->Process.get()), Windowed.Id());
   EXPECT_TRUE(ProcessRunning(WithWindow->Process.get()));
 
+  // The test and its helpers run in the signed-in user's session, read through their handles.
+  const std::optional<DWORD> OwnSession = ProcessSession(::GetCurrentProcess());
+  ASSERT_TRUE(OwnSession);
+  EXPECT_EQ(ProcessSession(Own->Process.get()), OwnSession);
+  EXPECT_EQ(ProcessSession(WithWindow->Process.get()), OwnSession);
+  EXPECT_EQ(ProcessSession(nullptr), std::nullopt);
+
   const TProcessInfo* WithoutWindow = Find(List, Plain.Id());
   ASSERT_NE(WithoutWindow, nullptr);
   EXPECT_EQ(WithoutWindow->Handle, nullptr);
@@ -83,6 +90,7 @@ TEST(AppendProcesses, SkipsIdZeroAndFallsBackToTheSnapshotName) {
     return Process == reinterpret_cast<HANDLE>(200) ? std::wstring(L"C:\\Apps\\app.exe") : std::wstring();
   };
   Lookups.Window = [](DWORD Id) { return Id == 200 ? reinterpret_cast<HWND>(0x1234) : nullptr; };
+
   TProcessList List{{7, nullptr, L"earlier", StateMarked, nullptr}};
   AppendProcesses(List, Snapshot, Lookups);
   ASSERT_EQ(List.size(), 4u);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "startup/autorun_save.h"
 
@@ -130,6 +131,71 @@ TEST_F(SaveAutorunTest, AFailedSaveLeavesTheOldFileAndNoNewOne) {
   EXPECT_EQ(ReadBytes(Locked), "old");
   EXPECT_EQ(FileCount(), 2u);
   ::SetFileAttributesW(Locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Wine makes no Windows links (CreateSymbolicLinkW answers TRUE and makes nothing, and setting a
+// reparse point is not supported), so planted files stand for whatever may wait at a name.
+TEST_F(SaveAutorunTest, WhatIsAlreadyAtTheNewFilesNameIsNeverOpened) {
+  const TAutorunList List = {Entry(L"SERV", L"Spooler")};
+  std::vector<std::filesystem::path> Planted;
+  for (const wchar_t* Name : {L"planted1.tmp", L"planted2.tmp"}) {
+    Planted.push_back(Folder / Name);
+    std::ofstream(Planted.back(), std::ios::binary) << "mine";
+  }
+
+  // The first names drawn are taken: others are drawn, and the planted files are left as they were.
+  TSaveSteps Steps = SystemSaveSteps();
+  std::vector<std::wstring> Drawn;
+  Steps.TemporaryName = [&, Random = Steps.TemporaryName](const std::wstring& InFolder) {
+    Drawn.push_back(Drawn.size() < Planted.size() ? Planted[Drawn.size()].wstring() : Random(InFolder));
+    return Drawn.back();
+  };
+  const std::filesystem::path Path = Folder / L"list.txt";
+  EXPECT_EQ(SaveAutorunList(Path.wstring(), List, Steps), L"");
+  EXPECT_EQ(Drawn.size(), Planted.size() + 1);
+  EXPECT_EQ(ReadBytes(Path), AutorunListText(List));
+  for (const auto& Each : Planted) EXPECT_EQ(ReadBytes(Each), "mine") << Each;
+  EXPECT_EQ(FileCount(), Planted.size() + 1) << "the planted files and the list: nothing else";
+
+  // Drawn names lie in the chosen folder, and no two are alike.
+  const std::wstring Prefix = Folder.wstring() + L"\\nim";
+  EXPECT_EQ(Drawn.back().substr(0, Prefix.size()), Prefix);
+  EXPECT_NE(SystemSaveSteps().TemporaryName(L"C:\\x\\"), SystemSaveSteps().TemporaryName(L"C:\\x\\"));
+
+  // A name that stays taken: the save gives up, changing nothing.
+  std::ofstream(Path, std::ios::binary) << "old";
+  Steps.TemporaryName = [&](const std::wstring&) { return Planted[0].wstring(); };
+  EXPECT_NE(SaveAutorunList(Path.wstring(), List, Steps), L"");
+  EXPECT_EQ(ReadBytes(Path), "old");
+  EXPECT_EQ(ReadBytes(Planted[0]), "mine");
+  EXPECT_EQ(FileCount(), Planted.size() + 1);
+}
+
+TEST_F(SaveAutorunTest, AReplaceThatFailsHalfWayPutsTheOldFileBack) {
+  const TAutorunList List = {Entry(L"SERV", L"Spooler")};
+  const std::filesystem::path Path = Folder / L"list.txt";
+  struct TCase {
+    DWORD Error;
+    bool MovesAside;  // what the system did before it failed
+  } Cases[] = {
+      {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, true},  // the old file renamed to the backup name
+      {ERROR_UNABLE_TO_MOVE_REPLACEMENT, false},
+      {ERROR_UNABLE_TO_REMOVE_REPLACED, false},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Error);
+    std::ofstream(Path, std::ios::binary) << "old";
+    TSaveSteps Steps = SystemSaveSteps();
+    Steps.Replace = [&](const std::wstring& Replaced, const std::wstring& Replacement, const std::wstring& Backup) {
+      EXPECT_EQ(ReadBytes(Replacement), AutorunListText(List));
+      EXPECT_FALSE(std::filesystem::exists(Backup));
+      if (Case.MovesAside && !::MoveFileExW(Replaced.c_str(), Backup.c_str(), 0)) return ::GetLastError();
+      return Case.Error;
+    };
+    EXPECT_NE(SaveAutorunList(Path.wstring(), List, Steps), L"");
+    EXPECT_EQ(ReadBytes(Path), "old");
+    EXPECT_EQ(FileCount(), 1u) << "neither the new file nor the moved one is left beside it";
+  }
 }
 
 }  // namespace

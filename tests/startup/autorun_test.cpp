@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/registry.h"
 #include "startup/autorun_sources.h"
 #include "tests/startup/autorun_fixture.h"
 
@@ -124,6 +125,39 @@ TEST(AutorunSources, WindowsTenIsDecidedByTheRegistryAboveSixPointOne) {
   EXPECT_TRUE(IsWindows10OrLater()) << "test prefixes report Windows 10";
 }
 
+TEST(AutorunSources, RunTargetsKeepTheWholeValueName) {
+  const std::wstring Run = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::wstring Run32 = L"\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+  struct TCase {
+    std::wstring Target;
+    bool Ok;
+    HKEY Root;
+    std::wstring Key, Name;
+  } Cases[] = {
+      {L"HKCU" + Run + L"\\a\\b", true, HKEY_CURRENT_USER, Run, L"a\\b"},
+      {L"HKLM" + Run + L"\\Tray", true, HKEY_LOCAL_MACHINE, Run, L"Tray"},
+      {L"hklm\\SOFTWARE\\wow6432node\\Microsoft\\Windows\\CurrentVersion\\Run\\Old\\", true, HKEY_LOCAL_MACHINE, Run32,
+       L"Old\\"},
+      {L"HKCU" + Run + L"\\", true, HKEY_CURRENT_USER, Run, L""},  // the default value
+      {L"HKCU" + Run32 + L"\\x", false, nullptr, L"", L""},        // not a key that is collected
+      {L"HKCU" + Run + L"Once\\x", false, nullptr, L"", L""},
+      {L"HKCU" + Run, false, nullptr, L"", L""},
+      {L"HKLM\\Run", false, nullptr, L"", L""},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(testing::PrintToString(Case.Target));
+    HKEY Root = HKEY_CLASSES_ROOT;
+    std::wstring Key = L"stale", Name = L"stale";
+    EXPECT_EQ(ParseRunValueTarget(Case.Target, Root, Key, Name), Case.Ok);
+    EXPECT_EQ(Root, Case.Root);
+    EXPECT_EQ(Key, Case.Key);
+    EXPECT_EQ(Name, Case.Name);
+    if (Case.Ok && Case.Target.substr(0, 4) != L"hklm") {
+      EXPECT_EQ(RunValueTarget(Root, Key, Name), Case.Target);
+    }
+  }
+}
+
 TEST(AutorunSources, StartupExtensionsIgnoreCase) {
   for (const wchar_t* Name : {L"App.LNK", L"a.url", L"x.Exe", L"b.bat", L"c.CMD", L"d.com", L"two.dots.lnk"}) {
     EXPECT_TRUE(HasStartupExtension(Name)) << testing::PrintToString(std::wstring(Name));
@@ -162,6 +196,9 @@ class CollectAutorunTest : public testing::Test {
     for (const wchar_t* Name : {L"NimbrelT Machine", L"NimbrelT Number"}) DeleteValue(HKEY_LOCAL_MACHINE, RunPath, Name);
     DeleteValue(HKEY_LOCAL_MACHINE, Run32Path, L"NimbrelT Old");
     DeleteValue(HKEY_CURRENT_USER, RunPath, L"NimbrelT User");
+    DeleteValue(HKEY_CURRENT_USER, RunPath, L"NimbrelT a\\b");
+    DeleteValue(HKEY_CURRENT_USER, ApprovedRunPath, L"NimbrelT a\\b");
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, (ApprovedRunPath + L"\\NimbrelT a").c_str());
     DeleteValue(HKEY_CURRENT_USER, RunPath, L"");
     for (const wchar_t* Name : {L"NimbrelT Machine", L"NimbrelT User", L"NimbrelT Old"}) {
       DeleteValue(HKEY_LOCAL_MACHINE, ApprovedRunPath, Name);
@@ -338,6 +375,7 @@ TEST_F(CollectAutorunTest, SwitchingWritesWhatTheCollectionReadsBack) {
   Touch(User + L"\\NimbrelT Tool.exe");
   SetText(HKEY_LOCAL_MACHINE, Run32Path, L"NimbrelT Old", L"C:\\Old\\old.exe");
   SetText(HKEY_CURRENT_USER, RunPath, L"NimbrelT User", L"C:\\User\\user.exe");
+  SetText(HKEY_CURRENT_USER, RunPath, L"NimbrelT a\\b", L"C:\\User\\ab.exe");
   TTestService Demand(L"NimbrelTSwitched", L"Nimbrel Test Switched", SERVICE_DEMAND_START, L"C:\\Svc\\demand.exe");
   ASSERT_TRUE(Demand.Created());
   TFakeTaskScheduler Fake;
@@ -356,6 +394,9 @@ TEST_F(CollectAutorunTest, SwitchingWritesWhatTheCollectionReadsBack) {
        HKEY_LOCAL_MACHINE, ApprovedRun32Path, L"NimbrelT Old"},
       {L"HKCU", L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\NimbrelT User", HKEY_CURRENT_USER,
        ApprovedRunPath, L"NimbrelT User"},
+      // A value name may hold a backslash: it is recorded under its whole name.
+      {L"HKCU", L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\NimbrelT a\\b", HKEY_CURRENT_USER,
+       ApprovedRunPath, L"NimbrelT a\\b"},
       {L"SCHE", L"\\NimbrelT Task", nullptr, L"", L""},
   };
   for (const TCase& Case : Cases) {
@@ -374,6 +415,7 @@ TEST_F(CollectAutorunTest, SwitchingWritesWhatTheCollectionReadsBack) {
       }
     }
   }
+  EXPECT_FALSE(TReg::IsKey(HKEY_CURRENT_USER, ApprovedRunPath + L"\\NimbrelT a")) << "no key made of the name's first part";
   EXPECT_TRUE(std::filesystem::exists(Common + L"\\NimbrelT App.LNK")) << "the file stays in place";
   EXPECT_FALSE(Fake.LockWasFree) << "the switch runs under TaskServiceLock";
 

@@ -57,6 +57,24 @@ TEST(BeforeWindows10, SwitchingARunValueOffDeletesTheValueOnly) {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, (RunPath + L"\\NimbrelT User").c_str());
 }
 
+TEST(BeforeWindows10, ARunValueNamedWithABackslashIsDeletedWhole) {
+  const std::wstring Target = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\NimbrelT a\\b";
+  SetText(HKEY_CURRENT_USER, RunPath, L"NimbrelT a\\b", L"C:\\User\\ab.exe");
+  TAutorunList List;
+  CollectAutorun(List);
+  ASSERT_NE(FindEntry(List, L"HKCU", Target), nullptr);
+
+  SwitchAutorun(Target, L"HKCU", false);
+  CollectAutorun(List);
+  EXPECT_EQ(FindEntry(List, L"HKCU", Target), nullptr) << "switched off";
+  EXPECT_FALSE(GetValue(HKEY_CURRENT_USER, RunPath, L"NimbrelT a\\b").Exists);
+  HKEY Stray = nullptr;
+  EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, (RunPath + L"\\NimbrelT a").c_str(), 0, KEY_READ, &Stray), ERROR_SUCCESS)
+      << "no key made of the name's first part";
+  if (Stray != nullptr) ::RegCloseKey(Stray);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (RunPath + L"\\NimbrelT a").c_str());
+}
+
 TEST(BeforeWindows10, SwitchingAStartupFileOffDeletesIt) {
   const std::wstring File = GetSpecialFolder(CSIDL_STARTUP) + L"\\NimbrelT Tool.exe";
   Touch(File);
