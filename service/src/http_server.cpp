@@ -190,7 +190,7 @@ class THttpServer::TImpl {
   }
 
   int Bind(const std::string& Address, int Port);
-  void Run();
+  bool Run();
   void Stop();
 
   // The answer to a complete request; never throws. On a worker thread.
@@ -557,10 +557,11 @@ void THttpServer::TImpl::Accept() {
   });
 }
 
-void THttpServer::TImpl::Run() {
+bool THttpServer::TImpl::Run() {
+  if (!Acceptor.is_open()) return false;
   {
     const std::lock_guard Guard(Lock);
-    if (Stopping) return;
+    if (Stopping) return true;
   }
   asio::post(AcceptStrand, [this] { Accept(); });
   // An exception that escapes a handler ends only that handler's connection.
@@ -578,6 +579,7 @@ void THttpServer::TImpl::Run() {
   Loop();
   for (auto& Thread : Others) Thread.join();
   Pool.join();
+  return true;
 }
 
 void THttpServer::TImpl::Stop() {
@@ -620,7 +622,7 @@ THttpServer::~THttpServer() = default;
 
 int THttpServer::Bind(const std::string& Address, int Port) { return FImpl->Bind(Address, Port); }
 
-void THttpServer::Run() { FImpl->Run(); }
+bool THttpServer::Run() { return FImpl->Run(); }
 
 void THttpServer::Stop() { FImpl->Stop(); }
 

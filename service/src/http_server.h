@@ -87,8 +87,9 @@ class THttpServer {
   // or -1 when binding fails. Once, before Run.
   int Bind(const std::string& Address, int Port);
 
-  // Serves until Stop; blocks. The calling thread is one of the I/O threads.
-  void Run();
+  // Serves until Stop; blocks. The calling thread is one of the I/O threads. False at once when
+  // nothing is bound.
+  bool Run();
 
   // Ends Run within StopGrace and a little more: no new connections; connections waiting for their
   // client close at once, unanswered; answers being made are sent. Any thread, any time, once or more.

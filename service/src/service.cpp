@@ -209,14 +209,14 @@ bool TService::Run() {
       Lock.lock();
     } while (!FStopped.wait_for(Lock, PurgeInterval, [this] { return FStopping; }));
   });
-  FServer.Run();
+  const bool Served = FServer.Run();
   {
     const std::lock_guard Lock(FStopLock);
     FStopping = true;
   }
   FStopped.notify_all();
   Purger.join();
-  return true;
+  return Served;
 }
 
 void TService::Stop() {
