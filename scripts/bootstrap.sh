@@ -13,12 +13,17 @@ packages=(
   # The HTTP client's tests: the test server's certificates, and the host CA store that Wine
   # trusts (the trusted HTTPS test adds a throwaway CA there for its run).
   openssl ca-certificates
-  # The web service (service/): host compiler, its HTTP server, its store, and the browser that
-  # its page tests load the pages in.
-  g++ pkgconf libcpp-httplib-dev libsqlite3-dev chromium
-  # The service's PostgreSQL store (libpq) and its HTTPS server (OpenSSL, which Debian's
-  # cpp-httplib is built with).
-  libpq-dev libssl-dev
+  # The web service (service/): host compiler, its store, and the browser that its page tests
+  # load the pages in.
+  g++ pkgconf libsqlite3-dev chromium
+  # The service's HTTP server: Boost.Beast over Asio (header-only; every connection waits on the
+  # I/O threads with deadlines of its own, none holds a worker), OpenSSL for HTTPS, zlib for
+  # compressed request bodies.
+  libboost-dev libssl-dev zlib1g-dev
+  # The service's PostgreSQL store (libpq).
+  libpq-dev
+  # The HTTP client of the service's tests and benchmarks (built with OpenSSL for the HTTPS tests).
+  libcpp-httplib-dev
 )
 # Only for tests, which are skipped with the reason printed when these cannot be installed: the
 # throwaway PostgreSQL server (initdb, pg_ctl) and the openssl command that makes a test certificate.

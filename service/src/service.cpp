@@ -2,11 +2,7 @@
 // rate limit keeps addresses in memory for the current minute only.
 #include "service.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
-
 #include <chrono>
-#include <stdexcept>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -24,31 +20,48 @@ constexpr const char* JsonType = "application/json; charset=utf-8";
 constexpr std::int64_t SecondsPerDay = 24 * 60 * 60;
 constexpr auto PurgeInterval = std::chrono::minutes(10);
 
-TLanguage RequestLanguage(const httplib::Request& Request) {
-  return PickLanguage(Request.get_header_value("Accept-Language"));
+TLanguage RequestLanguage(const THttpRequest& Request) {
+  return PickLanguage(Request.Header("Accept-Language"));
 }
 
-void SetPage(httplib::Response& Response, int Status, TLanguage Language, std::string Page) {
-  Response.status = Status;
-  Response.set_header("Content-Language", std::string(LanguageCode(Language)));
-  Response.set_header("Vary", "Accept-Language");
-  Response.set_content(std::move(Page), HtmlType);
+void SetPage(THttpResponse& Response, int Status, TLanguage Language, std::string Page) {
+  Response.Status = Status;
+  Response.SetHeader("Content-Language", std::string(LanguageCode(Language)));
+  Response.SetHeader("Vary", "Accept-Language");
+  Response.SetHeader("Content-Type", HtmlType);
+  Response.Body = std::move(Page);
 }
 
 // Pages that show a report, or say that a key has none: private to whoever holds the key.
-void SetReportHeaders(httplib::Response& Response) {
-  Response.set_header("X-Robots-Tag", "noindex");
-  Response.set_header("Cache-Control", "private");
+void SetReportHeaders(THttpResponse& Response) {
+  Response.SetHeader("X-Robots-Tag", "noindex");
+  Response.SetHeader("Cache-Control", "private");
 }
 
-void SetJson(httplib::Response& Response, int Status, const nlohmann::json& Answer) {
-  Response.status = Status;
-  Response.set_header("Cache-Control", "no-store");
-  Response.set_content(Answer.dump(), JsonType);
+void SetJson(THttpResponse& Response, int Status, const nlohmann::json& Answer) {
+  Response.Status = Status;
+  Response.SetHeader("Cache-Control", "no-store");
+  Response.SetHeader("Content-Type", JsonType);
+  Response.Body = Answer.dump();
 }
 
-void Refuse(httplib::Response& Response, int Status, const std::string& Why) {
+void Refuse(THttpResponse& Response, int Status, const std::string& Why) {
   SetJson(Response, Status, {{"error", Why}});
+}
+
+THttpResponse Refusal(int Status, const std::string& Why) {
+  THttpResponse Response;
+  Refuse(Response, Status, Why);
+  return Response;
+}
+
+bool IsUpload(const THttpRequest& Request) { return Request.Method == "POST" && Request.Path() == "/report.php"; }
+
+THttpLimits Limits(const TConfig& Config) {
+  THttpLimits Result;
+  Result.BodyBytes = MaxReportBytes;
+  Result.Workers = Config.Threads;
+  return Result;
 }
 
 }  // namespace
@@ -57,20 +70,6 @@ std::int64_t SystemSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-namespace {
-
-std::unique_ptr<httplib::Server> MakeServer(const std::optional<TTlsFiles>& Tls) {
-  if (!Tls) return std::make_unique<httplib::Server>();
-  auto Server = std::make_unique<httplib::SSLServer>(Tls->Certificate.c_str(), Tls->Key.c_str());
-  if (!Server->is_valid()) {
-    throw std::runtime_error("cannot use the certificate " + Tls->Certificate.string() + " with the key " +
-                             Tls->Key.string());
-  }
-  return Server;
-}
-
-}  // namespace
-
 TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClock Clock,
                    const std::optional<TTlsFiles>& Tls)
     : FConfig(std::move(Config)),
@@ -78,106 +77,80 @@ TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClo
       FStore(Store),
       FClock(std::move(Clock)),
       FUploads(FConfig.UploadsPerMinute),
-      FServer(MakeServer(Tls)) {
-  Route();
-}
+      FServer(Limits(FConfig),
+              {
+                  {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:"},
+                  {"Referrer-Policy", "no-referrer"},
+                  {"X-Content-Type-Options", "nosniff"},
+              },
+              [this](const THttpRequest& Request) { return Screen(Request); },
+              [this](const THttpRequest& Request) { return Route(Request); }, Refusal, Tls) {}
 
 TService::~TService() { Stop(); }
 
-void TService::Route() {
-  httplib::Server& Server = *FServer;
-  const size_t Threads = static_cast<size_t>(FConfig.Threads);
-  Server.new_task_queue = [Threads] { return new httplib::ThreadPool(Threads); };
-  Server.set_payload_max_length(MaxReportBytes);
-  // A worker keeps an idle kept-alive connection until this runs out, and a stop waits for the
-  // workers: a short time keeps SIGTERM prompt.
-  Server.set_keep_alive_timeout(1);
-  // Headers and body go out in separate writes: without this, each answer waits for the peer's
-  // delayed acknowledgement (some 40 ms).
-  Server.set_tcp_nodelay(true);
-  // The library listens with a backlog of 5: a burst of new connections past that is dropped and
-  // each client waits for its own retry (a second or more). Bind widens it on this socket.
-  // SO_REUSEADDR, not the library's SO_REUSEPORT: a restarted service binds at once past the
-  // old connections' TIME_WAIT, a second live service on the same port is refused instead of
-  // sharing it, and other programs may bind the port once the service has gone.
-  Server.set_socket_options([this](socket_t Socket) {
-    const int Yes = 1;
-    setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof(Yes));
-    FListenSocket = Socket;
-  });
-  Server.set_default_headers({
-      {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:"},
-      {"Referrer-Policy", "no-referrer"},
-      {"X-Content-Type-Options", "nosniff"},
-  });
-  Server.Get("/api.init.php", [this](const auto& Request, auto& Response) { AnswerInit(Request, Response); });
-  // The server reads a chunked or compressed body without its length limit: only the upload takes a
-  // body, and it reads it itself, stopping past the limit.
-  Server.set_pre_routing_handler([](const httplib::Request& Request, httplib::Response& Response) {
-    const bool Upload = Request.method == "POST" && Request.path == "/report.php";
-    const std::string Length = Request.get_header_value("Content-Length");
-    const bool HasBody = Request.has_header("Transfer-Encoding") || (!Length.empty() && Length != "0");
-    if (Upload || !HasBody) return httplib::Server::HandlerResponse::Unhandled;
-    Refuse(Response, 400, "no body expected");
-    return httplib::Server::HandlerResponse::Handled;
-  });
-  Server.Post("/report.php", [this](const httplib::Request& Request, httplib::Response& Response,
-                                    const httplib::ContentReader& Reader) { AnswerUpload(Request, Response, Reader); });
-  Server.Get("/", [this](const auto& Request, auto& Response) { AnswerRoot(Request, Response); });
-  Server.Get("/nimbrel", [](const auto& Request, auto& Response) {
+// Refuses what can be refused from the headers alone, before any body is read: only the upload
+// takes a body, it must say how long it is, and the rate limit counts it.
+std::optional<THttpResponse> TService::Screen(const THttpRequest& Request) {
+  const std::string Length = Request.Header("Content-Length");
+  const bool Chunked = Request.HasHeader("Transfer-Encoding");
+  if (!IsUpload(Request)) {
+    if (Chunked || (!Length.empty() && Length != "0")) return Refusal(400, "no body expected");
+    return std::nullopt;
+  }
+  if (!Chunked && Length.empty()) return Refusal(411, "the length of the body is missing");
+  if (!Length.empty() && (Length.size() > 12 || std::stoull(Length) > MaxReportBytes)) {
+    return Refusal(413, "larger than 4 MiB");
+  }
+  if (Request.Header("Content-Type").starts_with("multipart/form-data")) return Refusal(400, "not a JSON body");
+  if (!FUploads.Allow(Request.PeerAddress, FClock())) return Refusal(429, "too many reports");
+  return std::nullopt;
+}
+
+THttpResponse TService::Route(const THttpRequest& Request) {
+  THttpResponse Response;
+  const std::string_view Path = Request.Path();
+  if (IsUpload(Request)) {
+    AnswerUpload(Request, Response);
+  } else if (Request.Method != "GET" && Request.Method != "HEAD") {
+    const TLanguage Language = RequestLanguage(Request);
+    SetPage(Response, 404, Language, NotFoundPage(Language));
+  } else if (Path == "/api.init.php") {
+    AnswerInit(Request, Response);
+  } else if (Path == "/") {
+    AnswerRoot(Request, Response);
+  } else if (Path == "/nimbrel") {
     const TLanguage Language = RequestLanguage(Request);
     SetPage(Response, 200, Language, HomePage(Language));
-  });
-  Server.Get(R"(/entry/.*)", [this](const auto& Request, auto& Response) { AnswerEntry(Request, Response); });
-  Server.set_exception_handler([](const auto&, auto& Response, std::exception_ptr) {
-    Refuse(Response, 500, "internal error");
-  });
-  Server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& Request,
-                                                                  httplib::Response& Response) {
-    if (!Response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    if (Response.status == 413) {
-      Refuse(Response, 400, "larger than 4 MiB");
-    } else if (Response.status == 404) {
-      const TLanguage Language = RequestLanguage(Request);
-      SetPage(Response, 404, Language, NotFoundPage(Language));
-    } else {
-      Refuse(Response, Response.status, "refused");
-    }
-    return httplib::Server::HandlerResponse::Handled;
-  }));
+  } else if (Path.starts_with("/entry/")) {
+    AnswerEntry(Request, Response);
+  } else {
+    const TLanguage Language = RequestLanguage(Request);
+    SetPage(Response, 404, Language, NotFoundPage(Language));
+  }
+  return Response;
 }
 
 std::int64_t TService::OldestKept() const {
   return FClock() - static_cast<std::int64_t>(FConfig.RetentionDays) * SecondsPerDay;
 }
 
-void TService::AnswerInit(const httplib::Request& Request, httplib::Response& Response) {
-  const TInitRequest Init{Request.get_header_value("User-Version"), Request.get_header_value("User-Language"),
-                          Request.get_header_value("User-Command")};
-  Response.set_header("Cache-Control", "no-store");
+void TService::AnswerInit(const THttpRequest& Request, THttpResponse& Response) {
+  const TInitRequest Init{Request.Header("User-Version"), Request.Header("User-Language"),
+                          Request.Header("User-Command")};
+  Response.SetHeader("Cache-Control", "no-store");
+  Response.SetHeader("Content-Type", JsonType);
   if (IsHoldRequest(Init)) {
     // Only well-formed versions are counted, so that the table cannot be filled with junk names.
     if (ParseVersion(Init.Version)) FStore.AddHold(Init.Version);
-    Response.set_content("{}", JsonType);
+    Response.Body = "{}";
     return;
   }
-  Response.set_content(BuildInitAnswer(FConfig, Init), JsonType);
+  Response.Body = BuildInitAnswer(FConfig, Init);
 }
 
-void TService::AnswerUpload(const httplib::Request& Request, httplib::Response& Response,
-                            const httplib::ContentReader& Reader) {
-  if (!FUploads.Allow(Request.remote_addr, FClock())) return Refuse(Response, 429, "too many reports");
-  if (Request.is_multipart_form_data()) return Refuse(Response, 400, "not a JSON body");
-  std::string Body;
-  bool TooLarge = false;
-  const bool Read = Reader([&](const char* Data, size_t Size) {
-    TooLarge = Body.size() + Size > MaxReportBytes;
-    if (!TooLarge) Body.append(Data, Size);
-    return !TooLarge;
-  });
-  if (TooLarge) return Refuse(Response, 400, "larger than 4 MiB");
-  if (!Read) return Refuse(Response, 400, "the body could not be read");
-  TReportCheck Check = CheckReport(Body);
+// The rate limit, the length and the form were checked before the body was read.
+void TService::AnswerUpload(const THttpRequest& Request, THttpResponse& Response) {
+  TReportCheck Check = CheckReport(Request.Body);
   if (!Check.Report) return Refuse(Response, 400, Check.Error);
   for (int Attempt = 0; Attempt < 3; ++Attempt) {
     const auto Key = NewReportKey();
@@ -192,21 +165,21 @@ void TService::AnswerUpload(const httplib::Request& Request, httplib::Response& 
   Refuse(Response, 503, "no key");
 }
 
-void TService::AnswerRoot(const httplib::Request& Request, httplib::Response& Response) {
+void TService::AnswerRoot(const THttpRequest& Request, THttpResponse& Response) {
   const TLanguage Language = RequestLanguage(Request);
-  if (!Request.has_param("report")) return SetPage(Response, 200, Language, HomePage(Language));
+  const std::optional<std::string> Asked = Request.Query("report");
+  if (!Asked) return SetPage(Response, 200, Language, HomePage(Language));
   SetReportHeaders(Response);
-  const std::string Key = Request.get_param_value("report");
+  const std::string& Key = *Asked;
   const auto Report = IsReportKey(Key) ? FStore.Get(Key, OldestKept()) : std::nullopt;
   if (!Report) return SetPage(Response, 404, Language, NotFoundPage(Language));
   SetPage(Response, 200, Language, ReportPage(*Report, Language, FConfig.RetentionDays));
 }
 
-void TService::AnswerEntry(const httplib::Request& Request, httplib::Response& Response) {
+void TService::AnswerEntry(const THttpRequest& Request, THttpResponse& Response) {
   const TLanguage Language = RequestLanguage(Request);
-  // The raw target, not the decoded path: an encoded "/" inside a name must not split it.
-  std::string_view Path(Request.target);
-  Path = Path.substr(0, Path.find('?'));
+  // The raw target, not a decoded path: an encoded "/" inside a name must not split it.
+  std::string_view Path = Request.Path();
   if (!Path.starts_with("/entry/")) return SetPage(Response, 404, Language, NotFoundPage(Language));
   Path.remove_prefix(std::string_view("/entry/").size());
   const size_t Slash = Path.find('/');
@@ -221,19 +194,13 @@ void TService::AnswerEntry(const httplib::Request& Request, httplib::Response& R
   SetPage(Response, 200, Language, EntryPage(Entry, Language));
 }
 
-int TService::Bind(const std::string& Address, int Port) {
-  const int Bound = Port == 0 ? FServer->bind_to_any_port(Address) : (FServer->bind_to_port(Address, Port) ? Port : -1);
-  if (Bound > 0 && FListenSocket >= 0) ::listen(FListenSocket, SOMAXCONN);
-  return Bound;
-}
+int TService::Bind(const std::string& Address, int Port) { return FServer.Bind(Address, Port); }
 
 bool TService::Run() {
   {
     const std::lock_guard Lock(FStopLock);
     if (FStopping) return true;
   }
-  // Purges until asked to stop, then stops the server until it has stopped listening: a stop that
-  // came before the listening loop began would otherwise be lost.
   std::thread Purger([this] {
     std::unique_lock Lock(FStopLock);
     do {
@@ -241,18 +208,11 @@ bool TService::Run() {
       PurgeExpired();
       Lock.lock();
     } while (!FStopped.wait_for(Lock, PurgeInterval, [this] { return FStopping; }));
-    while (!FListenDone) {
-      Lock.unlock();
-      FServer->stop();
-      Lock.lock();
-      FStopped.wait_for(Lock, std::chrono::milliseconds(20), [this] { return FListenDone; });
-    }
   });
-  const bool Served = FServer->listen_after_bind();
+  const bool Served = FServer.Run();
   {
     const std::lock_guard Lock(FStopLock);
     FStopping = true;
-    FListenDone = true;
   }
   FStopped.notify_all();
   Purger.join();
@@ -265,7 +225,7 @@ void TService::Stop() {
     FStopping = true;
   }
   FStopped.notify_all();
-  FServer->stop();
+  FServer.Stop();
 }
 
 std::optional<std::int64_t> TService::PurgeExpired() { return FStore.DeleteBefore(OldestKept()); }

@@ -12,27 +12,15 @@
 
 #include "config.h"
 #include "entry_info.h"
+#include "http_server.h"
 #include "rate_limit.h"
 #include "report_store.h"
-
-namespace httplib {
-class ContentReader;
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
 
 namespace nimbrel::service {
 
 // Seconds since the epoch.
 using TClock = std::function<std::int64_t()>;
 std::int64_t SystemSeconds();
-
-// A certificate (with its chain) and its private key, both PEM files.
-struct TTlsFiles {
-  std::filesystem::path Certificate;
-  std::filesystem::path Key;
-};
 
 class TService {
  public:
@@ -52,18 +40,20 @@ class TService {
   // ten minutes. Blocks; false when serving could not start.
   bool Run();
 
-  // Ends Run: no new connections, requests in progress are answered. Any thread, any time, once or more.
+  // Ends Run within two seconds: no new connections, connections waiting for their client close
+  // unanswered, requests being answered are answered. Any thread, any time, once or more.
   void Stop();
 
   // Deletes the reports older than the retention time now; answers how many went (empty on failure).
   std::optional<std::int64_t> PurgeExpired();
 
  private:
-  void Route();
-  void AnswerInit(const httplib::Request& Request, httplib::Response& Response);
-  void AnswerUpload(const httplib::Request& Request, httplib::Response& Response, const httplib::ContentReader& Reader);
-  void AnswerRoot(const httplib::Request& Request, httplib::Response& Response);
-  void AnswerEntry(const httplib::Request& Request, httplib::Response& Response);
+  std::optional<THttpResponse> Screen(const THttpRequest& Request);
+  THttpResponse Route(const THttpRequest& Request);
+  void AnswerInit(const THttpRequest& Request, THttpResponse& Response);
+  void AnswerUpload(const THttpRequest& Request, THttpResponse& Response);
+  void AnswerRoot(const THttpRequest& Request, THttpResponse& Response);
+  void AnswerEntry(const THttpRequest& Request, THttpResponse& Response);
   std::int64_t OldestKept() const;
 
   TConfig FConfig;
@@ -71,13 +61,11 @@ class TService {
   TReportStore& FStore;
   TClock FClock;
   TRateLimit FUploads;
-  std::unique_ptr<httplib::Server> FServer;
-  int FListenSocket = -1;  // the socket Bind bound, once it has
+  THttpServer FServer;
 
   std::mutex FStopLock;
   std::condition_variable FStopped;
-  bool FStopping = false;    // guarded by FStopLock
-  bool FListenDone = false;  // guarded by FStopLock
+  bool FStopping = false;  // guarded by FStopLock
 };
 
 }  // namespace nimbrel::service

@@ -11,6 +11,7 @@
 
 #include "postgresql_fixture.h"
 #include "postgresql_store.h"
+#include "raw_client.h"
 #include "service_fixture.h"
 
 namespace nimbrel::service {
@@ -21,6 +22,10 @@ using testing::ProgramKey;
 using testing::ReportBody;
 using testing::TestConfig;
 using testing::TRunningService;
+using testing::AnswerCount;
+using testing::StatusLine;
+using testing::TRawClient;
+using namespace std::chrono_literals;
 
 constexpr std::int64_t Day = 24 * 60 * 60;
 const std::string Csp = "default-src 'none'; style-src 'unsafe-inline'; img-src data:";
@@ -124,7 +129,7 @@ TEST(Http, MalformedUploadsAreRefusedWholeWithoutAKey) {
         ReportBody({MemoryObject, MemoryObject}), TooLarge}) {
     const auto Answer = Upload(Client, Body);
     ASSERT_TRUE(Answer) << Body.substr(0, 80);
-    EXPECT_EQ(Answer->status, 400) << Body.substr(0, 80);
+    EXPECT_EQ(Answer->status, Body.size() > MaxReportBytes ? 413 : 400) << Body.substr(0, 80);
     EXPECT_EQ(ProgramKey(Answer->body), "") << Answer->body;
   }
   EXPECT_EQ(Service.Store().UsedBytes(), 0);
@@ -170,7 +175,8 @@ TEST(Http, ChunkedAndCompressedBodiesAreHeldToTheLimitToo) {
   EXPECT_FALSE(ProgramKey(Small->body).empty());
   const auto Large = Chunked(std::string(MaxReportBytes + 100000, ' '));
   ASSERT_TRUE(Large);
-  EXPECT_EQ(Large->status, 400);
+  EXPECT_EQ(Large->status, 413);
+  EXPECT_NE(Large->body.find("larger than 4 MiB"), std::string::npos);
   // An endless body: the service stops reading soon after the limit instead of holding it all.
   size_t Sent = 0;
   constexpr size_t GiveUp = 96u << 20;
@@ -187,7 +193,7 @@ TEST(Http, ChunkedAndCompressedBodiesAreHeldToTheLimitToo) {
   Compressing.set_compress(true);
   const auto Bomb = Compressing.Post("/report.php", std::string(3 * MaxReportBytes, ' '), "application/json");
   ASSERT_TRUE(Bomb);
-  EXPECT_EQ(Bomb->status, 400);
+  EXPECT_EQ(Bomb->status, 413);
   const auto Packed = Compressing.Post("/report.php", MarkupReport, "application/json");
   ASSERT_TRUE(Packed);
   EXPECT_EQ(Packed->status, 200);
@@ -200,6 +206,99 @@ TEST(Http, ChunkedAndCompressedBodiesAreHeldToTheLimitToo) {
   EXPECT_EQ(RawStatusLine(Service.Port(), "GET /nimbrel HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
             "HTTP/1.1 200 OK");
   EXPECT_EQ(Service.Store().UsedBytes() > 0, true);
+}
+
+// A request whose body holds another request: whatever the refusal, that one is never answered.
+const std::string Smuggled = "GET /api.init.php HTTP/1.1\r\nHost: x\r\n\r\n";
+const std::string SmuggledLength = std::to_string(Smuggled.size());
+
+TEST(Http, ARefusedRequestGetsOneAnswerAndItsBodyIsNeverReadAsARequest) {
+  TConfig Config = TestConfig();
+  Config.UploadsPerMinute = 1;
+  TRunningService Service(std::move(Config));
+  {
+    auto Client = Service.Client();
+    ASSERT_EQ(Upload(Client, ReportBody({MemoryObject}))->status, 200);  // the limit is reached
+  }
+  struct TCase {
+    std::string Request;
+    const char* Status;
+    const char* Says;  // in the answer's body
+  };
+  const std::string Upload = "POST /report.php HTTP/1.1\r\nHost: x\r\n";
+  for (const TCase& Case : std::vector<TCase>{
+           {"GET /nimbrel HTTP/1.1\r\nHost: x\r\nContent-Length: " + SmuggledLength + "\r\n\r\n" + Smuggled,
+            "HTTP/1.1 400 Bad Request", "no body expected"},
+           {Upload + "Content-Length: " + SmuggledLength + "\r\n\r\n" + Smuggled, "HTTP/1.1 429 Too Many Requests",
+            "too many reports"},
+           {Upload + "Content-Length: 5000000\r\n\r\n" + Smuggled, "HTTP/1.1 413 Payload Too Large",
+            "larger than 4 MiB"},
+           {Upload + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n" + Smuggled, "HTTP/1.1 400 Bad Request", ""},
+           {Upload + "Content-Length: 5\r\nContent-Length: 5\r\n\r\n" + Smuggled, "HTTP/1.1 400 Bad Request", ""},
+           {Upload + "Content-Length: +5\r\n\r\n" + Smuggled, "HTTP/1.1 400 Bad Request", ""},
+           {Upload + "Content-Length: -1\r\n\r\n" + Smuggled, "HTTP/1.1 400 Bad Request", ""},
+           {Upload + "Content-Length: 0x5\r\n\r\n" + Smuggled, "HTTP/1.1 400 Bad Request", ""},
+           {Upload + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + Smuggled,
+            "HTTP/1.1 400 Bad Request", ""},
+           {Upload + "Transfer-Encoding: gzip\r\n\r\n" + Smuggled, "HTTP/1.1 400 Bad Request", ""},
+       }) {
+    TRawClient Client(Service.Port());
+    ASSERT_TRUE(Client.Send(Case.Request));
+    Client.Finish();
+    const std::string All = Client.ReadAll(5s);
+    EXPECT_EQ(StatusLine(All), Case.Status) << Case.Request;
+    EXPECT_NE(All.find(Case.Says), std::string::npos) << All;
+    EXPECT_EQ(AnswerCount(All), 1) << Case.Request << "\n" << All;
+  }
+}
+
+TEST(Http, AnUploadWithoutALengthGets411AtOnceAndAnOversizedOne413BeforeItsBody) {
+  TRunningService Service;
+  for (const auto& [Head, Status] : std::vector<std::pair<std::string, std::string>>{
+           {"POST /report.php HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 411 Length Required"},
+           {"POST /report.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4194305\r\n\r\n", "HTTP/1.1 413 Payload Too Large"},
+       }) {
+    TRawClient Client(Service.Port());
+    ASSERT_TRUE(Client.Send(Head));  // and nothing more, without closing
+    const std::string Answer = Client.ReadAnswer(3s);
+    EXPECT_EQ(StatusLine(Answer), Status);
+    EXPECT_TRUE(Client.Closed(3s)) << Head;
+  }
+}
+
+TEST(Http, OversizedHeadersGet431AndTheConnectionCloses) {
+  TRunningService Service;
+  std::string ManyLines, LongLine = "X-Long: " + std::string(70 * 1024, 'a') + "\r\n", Ample;
+  for (int I = 0; I < 101; ++I) ManyLines += "X-Line-" + std::to_string(I) + ": a\r\n";
+  for (int I = 0; I < 90; ++I) Ample += "X-Line-" + std::to_string(I) + ": " + std::string(600, 'a') + "\r\n";
+  for (const auto& [Headers, Status] : std::vector<std::pair<std::string, std::string>>{
+           {LongLine, "HTTP/1.1 431 Request Header Fields Too Large"},
+           {ManyLines, "HTTP/1.1 431 Request Header Fields Too Large"},
+           {Ample, "HTTP/1.1 200 OK"},  // 54 KiB in 90 lines
+       }) {
+    TRawClient Client(Service.Port());
+    Client.Send("GET /nimbrel HTTP/1.1\r\nHost: x\r\n" + Headers + "Connection: close\r\n\r\n");
+    const std::string All = Client.ReadAll(5s);
+    EXPECT_EQ(StatusLine(All), Status) << Headers.size();
+    EXPECT_TRUE(Client.Closed(0ms));
+  }
+}
+
+TEST(Http, RangeNeverMultipliesTheAnswer) {
+  TRunningService Service;
+  auto Client = Service.Client();
+  const std::string Key = ProgramKey(Upload(Client, MarkupReport)->body);
+  ASSERT_FALSE(Key.empty());
+  const auto Whole = Page(Client, "/?report=" + Key);
+  std::string Ranges = "bytes=0-";
+  for (int I = 0; I < 600; ++I) Ranges += ",0-";
+  for (const std::string& Range : {Ranges, std::string("bytes=0-9")}) {
+    const auto Ranged = Client.Get("/?report=" + Key, {{"Range", Range}});
+    ASSERT_TRUE(Ranged);
+    EXPECT_EQ(Ranged->status, 200);
+    EXPECT_EQ(Ranged->body.size(), Whole->body.size());
+    EXPECT_TRUE(Ranged->body == Whole->body);
+  }
 }
 
 TEST(Http, UploadsPastTheRateLimitGet429UntilTheNextMinute) {

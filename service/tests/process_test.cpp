@@ -2,18 +2,21 @@
 // process taking the same port at once, two processes sharing one PostgreSQL database, and HTTPS.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
 
 #include "helpers.h"
 #include "postgresql_fixture.h"
+#include "raw_client.h"
 #include "service_fixture.h"
 
 extern char** environ;
@@ -25,7 +28,9 @@ using testing::MemoryObject;
 using testing::ProgramKey;
 using testing::ReportBody;
 using testing::TPostgresqlDatabase;
+using testing::TRawClient;
 using testing::TTempDir;
+using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 const std::filesystem::path Source = NIMBREL_SERVICE_SOURCE;
@@ -113,6 +118,10 @@ class TServiceProcess {
   bool FExited = false;
 };
 
+const std::string OneDriveReport = ReportBody(
+    {MemoryObject, R"({"cate":"clean","file":"C:\\Program Files\\Helper\\helper.exe","state":"-1"})",
+     R"({"cate":"start","item":"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive","from":"HKCU"})"});
+
 TEST(Process, SigtermStopsTheServiceAndANewOneTakesThePortAtOnceButNotWhileItRuns) {
   TTempDir Folder;
   const auto Database = Folder.Path() / "new.sqlite";
@@ -132,10 +141,27 @@ TEST(Process, SigtermStopsTheServiceAndANewOneTakesThePortAtOnceButNotWhileItRun
     const auto Answer = Client.Get("/api.init.php", {{"User-Version", "0.1.0.0"}});
     ASSERT_TRUE(Answer);
     EXPECT_EQ(Answer->status, 200);
+    // Nor do clients that keep sending headers a byte at a time, or an upload half sent.
+    std::atomic<bool> Done{false};
+    std::vector<std::thread> Tricklers;
+    for (int I = 0; I < 2; ++I) {
+      Tricklers.emplace_back([&] {
+        TRawClient Slow(Port);
+        Slow.Send("GET /nimbrel HTTP/1.1\r\n");
+        while (!Done && Slow.Send("X") && !Slow.Closed(100ms)) {
+        }
+      });
+    }
+    TRawClient HalfUpload(Port);
+    HalfUpload.Send("POST /report.php HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\n" + OneDriveReport);
+    std::this_thread::sleep_for(300ms);
     const auto Started = Clock::now();
     First.Signal(SIGTERM);
     EXPECT_EQ(First.Wait(std::chrono::seconds(10)), 0) << First.Errors();
     EXPECT_LT(Clock::now() - Started, std::chrono::seconds(3));
+    EXPECT_EQ(HalfUpload.ReadAll(1s), "");
+    Done = true;
+    for (auto& Thread : Tricklers) Thread.join();
   }
   std::vector<std::string> Arguments = Common;
   Arguments.insert(Arguments.end(), {"--port", std::to_string(Port)});
@@ -167,10 +193,6 @@ TEST(Process, ABadConfigurationStopsTheStart) {
   EXPECT_EQ(NoConfig.Wait(std::chrono::seconds(5)), 2);
   EXPECT_NE(NoConfig.Errors().find("--config"), std::string::npos);
 }
-
-const std::string OneDriveReport = ReportBody(
-    {MemoryObject, R"({"cate":"clean","file":"C:\\Program Files\\Helper\\helper.exe","state":"-1"})",
-     R"({"cate":"start","item":"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive","from":"HKCU"})"});
 
 TEST(Process, TwoServicesOnOnePostgresqlDatabaseServeEachOthersReports) {
   TPostgresqlDatabase Database;
@@ -217,6 +239,35 @@ bool MakeCertificate(const std::filesystem::path& Certificate, const std::filesy
   return std::system(Command.c_str()) == 0;
 }
 
+// A TLS connection offering at most Version and, up to TLS 1.2, only Ciphers.
+class TTlsClient {
+ public:
+  TTlsClient(int Port, int Version, const char* Ciphers) : FSocket(Port) {
+    FContext = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_security_level(FContext, 0);  // lets the client offer what the service must refuse
+    SSL_CTX_set_min_proto_version(FContext, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(FContext, Version);
+    if (*Ciphers != 0) SSL_CTX_set_cipher_list(FContext, Ciphers);
+    const timeval Timeout{5, 0};
+    setsockopt(FSocket.Socket(), SOL_SOCKET, SO_RCVTIMEO, &Timeout, sizeof Timeout);
+    FSsl = SSL_new(FContext);
+    SSL_set_fd(FSsl, FSocket.Socket());
+    FConnected = SSL_connect(FSsl) == 1;
+  }
+  ~TTlsClient() {
+    SSL_free(FSsl);
+    SSL_CTX_free(FContext);
+  }
+  bool Connected() const { return FConnected; }
+  SSL* Ssl() { return FSsl; }
+
+ private:
+  TRawClient FSocket;
+  SSL_CTX* FContext = nullptr;
+  SSL* FSsl = nullptr;
+  bool FConnected = false;
+};
+
 TEST(Process, WithACertificateThePortSpeaksHttpsOnly) {
   if (std::system("command -v openssl >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "no openssl command (Debian's openssl package) to make a certificate with";
@@ -232,10 +283,14 @@ TEST(Process, WithACertificateThePortSpeaksHttpsOnly) {
   const int Port = Service.Port();
   ASSERT_GT(Port, 0) << Service.Errors();
 
+  // Silent connections wait for their handshake without holding up anyone else.
+  std::vector<std::unique_ptr<TRawClient>> Silent;
+  for (int I = 0; I < 16; ++I) Silent.push_back(std::make_unique<TRawClient>(Port));
   httplib::SSLClient Trusting("127.0.0.1", Port);
   Trusting.set_ca_cert_path(Certificate.c_str());
   Trusting.enable_server_certificate_verification(true);
-  Trusting.set_connection_timeout(5);
+  Trusting.set_connection_timeout(3);
+  Trusting.set_read_timeout(3);
   const auto Uploaded = Trusting.Post("/report.php", OneDriveReport, "application/json");
   ASSERT_TRUE(Uploaded) << httplib::to_string(Uploaded.error());
   ASSERT_EQ(Uploaded->status, 200);
@@ -243,6 +298,28 @@ TEST(Process, WithACertificateThePortSpeaksHttpsOnly) {
   ASSERT_TRUE(Page);
   EXPECT_EQ(Page->status, 200);
   EXPECT_NE(Page->body.find("helper.exe"), std::string::npos);
+  EXPECT_EQ(Page->get_header_value("Strict-Transport-Security"), "max-age=31536000");
+
+  // TLS 1.2 and later, forward-secret AEAD suites only.
+  struct TCase {
+    int Version;
+    const char* Ciphers;  // TLS 1.2's list; "" for the default
+    bool Agrees;
+  };
+  for (const TCase& Case : {TCase{TLS1_1_VERSION, "ALL:@SECLEVEL=0", false}, TCase{TLS1_2_VERSION, "AES128-SHA", false},
+                            TCase{TLS1_2_VERSION, "AES128-GCM-SHA256", false},
+                            TCase{TLS1_2_VERSION, "ECDHE-RSA-AES128-SHA", false},
+                            TCase{TLS1_2_VERSION, "ECDHE-RSA-AES128-GCM-SHA256", true},
+                            TCase{TLS1_2_VERSION, "ECDHE-RSA-CHACHA20-POLY1305", true},
+                            TCase{TLS1_3_VERSION, "", true}}) {
+    TTlsClient Client(Port, Case.Version, Case.Ciphers);
+    EXPECT_EQ(Client.Connected(), Case.Agrees) << Case.Version << " " << Case.Ciphers;
+  }
+  // A client that asks to renegotiate is refused.
+  TTlsClient Renegotiating(Port, TLS1_2_VERSION, "");
+  ASSERT_TRUE(Renegotiating.Connected());
+  EXPECT_EQ(SSL_renegotiate(Renegotiating.Ssl()), 1);
+  EXPECT_NE(SSL_do_handshake(Renegotiating.Ssl()), 1);
 
   // A client that does not trust the certificate stops at the handshake.
   httplib::SSLClient Untrusting("127.0.0.1", Port);

@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <csignal>
 #include <memory>
 #include <thread>
 
@@ -27,6 +28,8 @@ class TRunningService {
         FService(std::move(Config),
                  TEntryInfo::Load(std::filesystem::path(NIMBREL_SERVICE_SOURCE) / "data" / "entries.json"),
                  Store != nullptr ? *Store : *FStore, [this] { return Now.load(); }) {
+    // A client writing to a connection the service has closed gets an error, not the signal.
+    std::signal(SIGPIPE, SIG_IGN);
     FPort = FService.Bind("127.0.0.1", 0);
     FThread = std::thread([this] { FService.Run(); });
   }
