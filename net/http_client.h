@@ -103,7 +103,12 @@ class THTTP {
   void SetConnectionTimeOut(int Milliseconds) noexcept { FSettings.ConnectionTimeout = Milliseconds; }
   int ResponseTimeout() const noexcept { return FSettings.ResponseTimeout; }
   void SetResponseTimeout(int Milliseconds) noexcept { FSettings.ResponseTimeout = Milliseconds; }
-  // Proxy host and port for every later request, no scheme; an empty host uses the system's.
+  // The whole request, redirects and a slowly trickling answer included (120 s at first); when it
+  // runs out the request fails with the time-out's message. 0 or less: no such limit.
+  int TotalTimeout() const noexcept { return FSettings.TotalTimeout; }
+  void SetTotalTimeout(int Milliseconds) noexcept { FSettings.TotalTimeout = Milliseconds; }
+  // Proxy host and port for every later request, no scheme; an empty host uses the user's
+  // proxy settings.
   void SetProxy(const std::wstring& Host, int Port, const std::wstring& UserID, const std::wstring& UserPW);
 
   // When true, the charset each decoded response was decoded by becomes ContentCharSet.

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <limits>
+#include <stdexcept>
 #include <tuple>
 
 #include <cstdio>
@@ -153,6 +155,10 @@ std::optional<TCookie> ParseSetCookie(std::wstring_view Text, const TCookieAddre
     } else if (Name == L"max-age" && !Value.empty()) {
       try {
         MaxAge = std::stoll(std::wstring(Value));
+      } catch (const std::out_of_range&) {
+        // Too many digits: as long or as short a life as there can be.
+        MaxAge = Value.front() == L'-' ? std::numeric_limits<std::int64_t>::min()
+                                        : std::numeric_limits<std::int64_t>::max();
       } catch (...) {
         // An unreadable Max-Age is ignored, as browsers do.
       }
@@ -162,7 +168,9 @@ std::optional<TCookie> ParseSetCookie(std::wstring_view Text, const TCookieAddre
     Start = End;
   }
   if (MaxAge) {
-    Cookie.Expires = *MaxAge <= 0 ? Now - 1 : Now + *MaxAge;
+    // A huge Max-Age lives until the end of the clock rather than wrapping round into the past.
+    constexpr std::int64_t Last = std::numeric_limits<std::int64_t>::max();
+    Cookie.Expires = *MaxAge <= 0 ? Now - 1 : (*MaxAge > Last - Now ? Last : Now + *MaxAge);
   } else if (Expires) {
     Cookie.Expires = *Expires;
   }

@@ -3,9 +3,14 @@
 
 #include <winsock2.h>
 
+#include <algorithm>
+#include <atomic>
+#include <climits>
 #include <optional>
 
 #include "net/winhttp_api.h"
+
+extern "C" NTSYSAPI LONG NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW Version);
 
 namespace nimbrel {
 
@@ -69,27 +74,187 @@ TTransportResult Failed(DWORD Code) {
 
 bool IsRedirect(int Status) { return Status == 301 || Status == 302 || Status == 303 || Status == 307 || Status == 308; }
 
+// WinHTTP finds the user's proxy by itself (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY) from Windows 8.1
+// on. RtlGetVersion tells the true version; GetVersionExW answers by the manifest.
+bool AutomaticProxySupported() noexcept {
+  RTL_OSVERSIONINFOW Version{};
+  Version.dwOSVersionInfoSize = sizeof(Version);
+  if (RtlGetVersion(&Version) != 0) return false;
+  return Version.dwMajorVersion > 6 || (Version.dwMajorVersion == 6 && Version.dwMinorVersion >= 3);
+}
+
+// Takes a string WinHTTP allocated with GlobalAlloc and frees it.
+std::wstring TakeGlobalText(LPWSTR Text) {
+  if (Text == nullptr) return {};
+  std::wstring Result(Text);
+  ::GlobalFree(Text);
+  return Result;
+}
+
+// The proxy settings the user made in Windows' Internet settings.
+struct TUserProxy {
+  bool AutoDetect = false;
+  std::wstring ScriptUrl;    // the automatic configuration script; empty when none
+  std::wstring Proxy;        // the proxy server(s) as Windows keeps them; empty when none
+  std::wstring Bypass;       // the addresses that go direct
+};
+
+TUserProxy ReadUserProxy(const TWinHttpApi& Api) {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG Config{};
+  TUserProxy User;
+  if (!Api.GetIEProxyConfigForCurrentUser(&Config)) return User;  // no settings: direct
+  User.AutoDetect = Config.fAutoDetect != FALSE;
+  User.ScriptUrl = TakeGlobalText(Config.lpszAutoConfigUrl);
+  User.Proxy = TakeGlobalText(Config.lpszProxy);
+  User.Bypass = TakeGlobalText(Config.lpszProxyBypass);
+  return User;
+}
+
+// Auto-detection that found no script is not tried again in this run: each try waits for the
+// network's answers.
+std::atomic<bool> AutoDetectFailed{false};
+
+// How a session reaches its servers (WinHttpOpen's access type, proxy and bypass list).
+struct TRoute {
+  DWORD Access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  std::wstring Proxy, Bypass;
+};
+
+// The route to Url by the user's settings: the script's (or auto-detection's) answer for Url,
+// else the user's proxy server, else direct.
+TRoute UserRoute(const TWinHttpApi& Api, const std::wstring& UserAgent, const TUserProxy& User, const std::wstring& Url) {
+  WINHTTP_AUTOPROXY_OPTIONS Options{};
+  if (User.AutoDetect && !AutoDetectFailed.load()) {
+    Options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+    Options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+  }
+  if (!User.ScriptUrl.empty()) {
+    Options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+    Options.lpszAutoConfigUrl = User.ScriptUrl.c_str();
+  }
+  if (Options.dwFlags != 0) {
+    Options.fAutoLogonIfChallenged = TRUE;
+    const TOwnedInternet Lookup(
+        Api.Open(UserAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    WINHTTP_PROXY_INFO Found{};
+    if (Lookup && Api.GetProxyForUrl(Lookup.get(), Url.c_str(), &Options, &Found)) {
+      TRoute Route;
+      Route.Proxy = TakeGlobalText(Found.lpszProxy);
+      Route.Bypass = TakeGlobalText(Found.lpszProxyBypass);
+      if (Found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !Route.Proxy.empty())
+        Route.Access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+      return Route;
+    }
+    if (::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED && User.ScriptUrl.empty()) AutoDetectFailed = true;
+  }
+  TRoute Route;
+  if (!User.Proxy.empty()) Route = {WINHTTP_ACCESS_TYPE_NAMED_PROXY, User.Proxy, User.Bypass};
+  return Route;
+}
+
+// A session of Settings for a request to Url. User is set on Windows before 8.1, where the route
+// is chosen here, per address (Wine ignores a route set on a session or request once it is open).
+TOwnedInternet OpenSession(const TWinHttpApi& Api, const TTransportSettings& Settings,
+                           const std::optional<TUserProxy>& User, const std::wstring& Url) {
+  TRoute Route;
+  if (!Settings.ProxyHost.empty()) {
+    Route.Access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    Route.Proxy = Settings.ProxyHost + (Settings.ProxyPort > 0 ? L":" + std::to_wstring(Settings.ProxyPort) : L"");
+  } else if (User) {
+    Route = UserRoute(Api, Settings.UserAgent, *User, Url);
+  } else {
+    Route.Access = WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY;
+  }
+  const bool Named = Route.Access == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  return TOwnedInternet(Api.Open(Settings.UserAgent.c_str(), Route.Access,
+                                 Named ? Route.Proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+                                 Named && !Route.Bypass.empty() ? Route.Bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0));
+}
+
+// The exchange's overall deadline: Left() tells the milliseconds that remain, and a thread-pool
+// timer expires Cancel when they run out (which closes a request a WinHTTP call waits on).
+class TDeadline {
+ public:
+  TDeadline(int Total, TTransportCancel& Cancel) : FCancel(Cancel), FStart(::GetTickCount64()), FTotal(Total) {
+    if (FTotal <= 0) return;
+    FTimer = ::CreateThreadpoolTimer(
+        [](PTP_CALLBACK_INSTANCE, void* Context, PTP_TIMER) { static_cast<TTransportCancel*>(Context)->Expire(); },
+        &FCancel, nullptr);
+    if (FTimer == nullptr) return;  // the time-outs cut to what is left still end the exchange
+    ULARGE_INTEGER Due{};
+    Due.QuadPart = static_cast<ULONGLONG>(-static_cast<LONGLONG>(FTotal) * 10000);  // relative, 100 ns units
+    FILETIME DueTime{Due.LowPart, Due.HighPart};
+    ::SetThreadpoolTimer(FTimer, &DueTime, 0, 0);
+  }
+  ~TDeadline() {
+    if (FTimer == nullptr) return;
+    ::SetThreadpoolTimer(FTimer, nullptr, 0, 0);
+    ::WaitForThreadpoolTimerCallbacks(FTimer, TRUE);
+    ::CloseThreadpoolTimer(FTimer);
+  }
+  TDeadline(const TDeadline&) = delete;
+  TDeadline& operator=(const TDeadline&) = delete;
+
+  // Milliseconds left (at least 1), INT_MAX without a limit; 0 once the time has run out.
+  [[nodiscard]] int Left() const noexcept {
+    if (FTotal <= 0) return INT_MAX;
+    const ULONGLONG Spent = ::GetTickCount64() - FStart;
+    return Spent >= static_cast<ULONGLONG>(FTotal) ? 0 : static_cast<int>(FTotal - static_cast<int>(Spent));
+  }
+  // A step's time-out cut to what is left (WinHTTP reads 0 or less as no limit).
+  [[nodiscard]] int Cut(int Timeout) const noexcept {
+    const int Rest = Left();
+    return Timeout <= 0 ? Rest : std::min(Timeout, Rest);
+  }
+
+ private:
+  TTransportCancel& FCancel;
+  const ULONGLONG FStart;
+  const int FTotal;
+  PTP_TIMER FTimer = nullptr;
+};
+
+// Gives every blocking step of Request at most what is left of the deadline. False when nothing
+// is left.
+bool CutTimeouts(const TWinHttpApi& Api, HINTERNET Request, const TTransportSettings& Settings,
+                 const TDeadline& Deadline) {
+  if (Deadline.Left() == 0) return false;
+  const int Connect = Deadline.Cut(Settings.ConnectionTimeout);
+  const int Response = Deadline.Cut(Settings.ResponseTimeout);
+  Api.SetTimeouts(Request, Connect, Connect, Response, Response);
+  // Waiting for the answer's headers has a time-out of its own.
+  DWORD ResponseTimeout = static_cast<DWORD>(Response);
+  Api.SetOption(Request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ResponseTimeout, sizeof(ResponseTimeout));
+  return true;
+}
+
 }  // namespace
 
-void TTransportCancel::Cancel() noexcept {
+void TTransportCancel::Stop(DWORD Error) noexcept {
   HINTERNET Request = nullptr;
   {
     std::lock_guard Guard(FLock);
-    FCancelled = true;
+    if (FStopError == 0) FStopError = Error;
     Request = std::exchange(FRequest, nullptr);
   }
   if (Request != nullptr) detail::CloseInternetHandle(Request);
 }
 
-bool TTransportCancel::Cancelled() const noexcept {
+void TTransportCancel::Cancel() noexcept { Stop(CancelledError); }
+
+void TTransportCancel::Expire() noexcept { Stop(ERROR_WINHTTP_TIMEOUT); }
+
+bool TTransportCancel::Cancelled() const noexcept { return StopError() != 0; }
+
+DWORD TTransportCancel::StopError() const noexcept {
   std::lock_guard Guard(FLock);
-  return FCancelled;
+  return FStopError;
 }
 
 bool TTransportCancel::Hold(HINTERNET Request) noexcept {
   {
     std::lock_guard Guard(FLock);
-    if (!FCancelled) {
+    if (FStopError == 0) {
       FRequest = Request;
       return true;
     }
@@ -166,14 +331,14 @@ TTransportResult PerformExchange(const TTransportSettings& Settings, TCookieStor
                                  const TTransportRequest& Request, TTransportCancel& Cancel) {
   const TWinHttpApi* Api = WinHttpApi();
   if (Api == nullptr) return Failed(ERROR_MOD_NOT_FOUND);
-  if (Cancel.Cancelled()) return Failed(CancelledError);
+  if (Cancel.Cancelled()) return Failed(Cancel.StopError());
+  const TDeadline Deadline(Settings.TotalTimeout, Cancel);
 
   const bool NamedProxy = !Settings.ProxyHost.empty();
-  const std::wstring Proxy = Settings.ProxyHost + (Settings.ProxyPort > 0 ? L":" + std::to_wstring(Settings.ProxyPort) : L"");
-  TOwnedInternet Session(Api->Open(Settings.UserAgent.c_str(),
-                                   NamedProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                   NamedProxy ? Proxy.c_str() : WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!Session) return Failed(::GetLastError());
+  // Older Windows: each hop's session takes the route the user's settings give its address.
+  std::optional<TUserProxy> User;
+  if (!NamedProxy && !AutomaticProxySupported()) User = ReadUserProxy(*Api);
+  TOwnedInternet Session;
 
   std::wstring Method = Request.Method;
   std::wstring Url = Request.Url;
@@ -183,25 +348,29 @@ TTransportResult PerformExchange(const TTransportSettings& Settings, TCookieStor
   for (int Hop = 0;; ++Hop) {
     const auto Parts = CrackUrl(*Api, Url);
     if (!Parts) return Failed(ERROR_WINHTTP_INVALID_URL);
+    if (!Session || User) {
+      Session = OpenSession(*Api, Settings, User, Url);
+      if (!Session) return Failed(::GetLastError());
+    }
     TOwnedInternet Connection(Api->Connect(Session.get(), Parts->Host.c_str(), Parts->Port, 0));
     if (!Connection) return Failed(::GetLastError());
     HINTERNET Handle = Api->OpenRequest(Connection.get(), Method.c_str(), Parts->PathAndQuery.c_str(), nullptr,
                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                         Parts->Secure ? WINHTTP_FLAG_SECURE : 0);
     if (Handle == nullptr) return Failed(::GetLastError());
-    if (!Cancel.Hold(Handle)) return Failed(CancelledError);
+    if (!Cancel.Hold(Handle)) return Failed(Cancel.StopError());
     struct TCloseAtEnd {
       TTransportCancel& Cancel;
       ~TCloseAtEnd() { Cancel.Close(); }
     } CloseAtEnd{Cancel};
-    auto Fail = [&](DWORD Code) { return Failed(Cancel.Cancelled() ? CancelledError : Code); };
+    auto Fail = [&](DWORD Code) {
+      if (Cancel.Cancelled()) return Failed(Cancel.StopError());
+      return Failed(Deadline.Left() == 0 ? ERROR_WINHTTP_TIMEOUT : Code);
+    };
 
     DWORD Disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS;
     Api->SetOption(Handle, WINHTTP_OPTION_DISABLE_FEATURE, &Disabled, sizeof(Disabled));
-    Api->SetTimeouts(Handle, 0, Settings.ConnectionTimeout, Settings.ResponseTimeout, Settings.ResponseTimeout);
-    // Waiting for the answer's headers has a time-out of its own.
-    DWORD ResponseTimeout = static_cast<DWORD>(Settings.ResponseTimeout);
-    Api->SetOption(Handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ResponseTimeout, sizeof(ResponseTimeout));
+    if (!CutTimeouts(*Api, Handle, Settings, Deadline)) return Fail(ERROR_WINHTTP_TIMEOUT);
     if (NamedProxy && !Settings.ProxyUser.empty()) {
       Api->SetOption(Handle, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(Settings.ProxyUser.c_str()),
                      static_cast<DWORD>(Settings.ProxyUser.size()));
@@ -281,8 +450,14 @@ TTransportResult PerformExchange(const TTransportSettings& Settings, TCookieStor
     std::int64_t Received = 0;
     std::vector<char> Buffer(64 * 1024);
     for (;;) {
+      // A server that trickles its answer keeps every read short of its time-out: the deadline
+      // ends it between reads.
+      if (!CutTimeouts(*Api, Handle, Settings, Deadline)) return Fail(ERROR_WINHTTP_TIMEOUT);
+      DWORD Available = 0;
+      if (!Api->QueryDataAvailable(Handle, &Available)) return Fail(::GetLastError());
       DWORD Read = 0;
-      if (!Api->ReadData(Handle, Buffer.data(), static_cast<DWORD>(Buffer.size()), &Read)) return Fail(::GetLastError());
+      const DWORD Wanted = static_cast<DWORD>(std::clamp<size_t>(Available, 1, Buffer.size()));
+      if (!Api->ReadData(Handle, Buffer.data(), Wanted, &Read)) return Fail(::GetLastError());
       if (Read == 0) break;
       Received += Read;
       const std::string_view Piece(Buffer.data(), Read);
@@ -298,7 +473,7 @@ TTransportResult PerformExchange(const TTransportSettings& Settings, TCookieStor
       if (Go && Request.Progress) Request.Progress(Received, Response.ContentLength);
       if (!Go) break;
     }
-    if (Cancel.Cancelled()) return Failed(CancelledError);
+    if (Cancel.Cancelled()) return Failed(Cancel.StopError());
     Result.Answered = true;
     return Result;
   }

@@ -30,7 +30,12 @@ struct TTransportSettings {
   bool HandleRedirects = true;
   int ConnectionTimeout = 60000;  // milliseconds
   int ResponseTimeout = 60000;    // milliseconds, for sending and for receiving
-  std::wstring ProxyHost;         // empty: the system's proxy settings
+  // Milliseconds for the whole exchange, redirects included, however slowly the answer trickles
+  // in; 0 or less: no limit beyond the time-outs above.
+  int TotalTimeout = 120000;
+  // Empty: the user's proxy settings (Windows 8.1 and later: WinHTTP's automatic proxy; older:
+  // the user's Internet settings, with their configuration script or auto-detection).
+  std::wstring ProxyHost;
   int ProxyPort = 0;
   std::wstring ProxyUser, ProxyPassword;
 };
@@ -58,12 +63,19 @@ using TBodySink = std::function<bool(std::string_view Piece)>;
 using TBodyProgress = std::function<void(std::int64_t Received, std::int64_t Total)>;
 
 // Cancels an exchange from another thread: Cancel closes the exchange's open request handle,
-// which makes a waiting WinHTTP call return, and keeps any later step from starting.
+// which makes a waiting WinHTTP call return, and keeps any later step from starting. The
+// exchange's own deadline stops it the same way (Expire). One instance serves one exchange.
 class TTransportCancel {
  public:
   // Any thread.
   void Cancel() noexcept;
+  // Any thread: as Cancel, for an exchange whose time ran out.
+  void Expire() noexcept;
+  // Stopped by Cancel or Expire.
   [[nodiscard]] bool Cancelled() const noexcept;
+  // The failure of a stopped exchange: CancelledError, or ERROR_WINHTTP_TIMEOUT when Expire came
+  // first; 0 while it is not stopped.
+  [[nodiscard]] DWORD StopError() const noexcept;
 
   // The exchange's thread: hands over the open request handle (closed by Cancel or Close).
   // False, with the handle closed, when already cancelled.
@@ -72,8 +84,10 @@ class TTransportCancel {
   void Close() noexcept;
 
  private:
+  void Stop(DWORD Error) noexcept;
+
   mutable std::mutex FLock;
-  bool FCancelled = false;
+  DWORD FStopError = 0;
   HINTERNET FRequest = nullptr;
 };
 
@@ -98,7 +112,9 @@ inline constexpr int MaxRedirects = 10;
 // Performs Request on the calling thread: cookies from Cookies are sent and the answers' cookies
 // stored there; redirects (301, 302, 303, 307, 308) are followed up to MaxRedirects when the
 // settings say so (POST becomes GET on 301, 302 and 303; https never goes on to http: that answer
-// is returned as it is). Certificates are checked by the system.
+// is returned as it is). Certificates are checked by the system. Each step's time-outs are cut to
+// what is left of Settings.TotalTimeout, and a timer closes the request when it runs out: the
+// exchange then fails with ERROR_WINHTTP_TIMEOUT.
 TTransportResult PerformExchange(const TTransportSettings& Settings, TCookieStore& Cookies,
                                  const TTransportRequest& Request, TTransportCancel& Cancel);
 

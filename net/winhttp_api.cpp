@@ -26,7 +26,9 @@ TWinHttpApi LoadApi(bool& Complete) noexcept {
              Load(Api.QueryDataAvailable, "WinHttpQueryDataAvailable") && Load(Api.ReadData, "WinHttpReadData") &&
              Load(Api.CloseHandle, "WinHttpCloseHandle") && Load(Api.SetOption, "WinHttpSetOption") &&
              Load(Api.SetTimeouts, "WinHttpSetTimeouts") &&
-             Load(Api.CrackUrl, "WinHttpCrackUrl");
+             Load(Api.CrackUrl, "WinHttpCrackUrl") &&
+             Load(Api.GetIEProxyConfigForCurrentUser, "WinHttpGetIEProxyConfigForCurrentUser") &&
+             Load(Api.GetProxyForUrl, "WinHttpGetProxyForUrl");
   return Api;
 }
 

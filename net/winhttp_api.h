@@ -26,6 +26,8 @@ struct TWinHttpApi {
   decltype(&::WinHttpSetOption) SetOption;
   decltype(&::WinHttpSetTimeouts) SetTimeouts;
   decltype(&::WinHttpCrackUrl) CrackUrl;
+  decltype(&::WinHttpGetIEProxyConfigForCurrentUser) GetIEProxyConfigForCurrentUser;
+  decltype(&::WinHttpGetProxyForUrl) GetProxyForUrl;
 };
 
 // The loaded functions, or nullptr when winhttp.dll or one of them is missing. Any thread.

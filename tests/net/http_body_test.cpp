@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <limits>
+#include <optional>
 #include <string>
 
 namespace nimbrel {
@@ -157,6 +159,36 @@ TEST(HttpCookies, StoreSendsWhatMatchesAndForgetsWhatExpired) {
   Store.Add(*ParseSetCookie(L"c=3; Domain=example.test; Path=/; Max-Age=-1", Site, Now), Now);
   EXPECT_EQ(Store.HeaderFor({L"www.example.test", L"/", false}, Now), L"a=changed");
   EXPECT_FALSE(CookieDomainMatches(L"10.0.0.1", L"0.0.1"));
+}
+
+TEST(HttpCookies, MaxAgeAtTheEdgesOfTheClock) {
+  const std::int64_t Now = 13'300'000'000;  // in 2022
+  constexpr std::int64_t Last = std::numeric_limits<std::int64_t>::max();
+  const TCookieAddress Site{L"www.example.test", L"/", false};
+  struct TCase {
+    const wchar_t* MaxAge;
+    std::optional<std::int64_t> Expires;  // nullopt: a session cookie
+    const wchar_t* Sent;                  // the Cookie header afterwards, over a stored "k=old"
+  };
+  const TCase Cases[] = {
+      {L"60", Now + 60, L"k=new"},
+      {L"9223372036854775807", Last, L"k=new"},
+      {L"9223372036854775806", Last, L"k=new"},
+      {L"99999999999999999999", Last, L"k=new"},
+      {L"0", Now - 1, L""},
+      {L"-9223372036854775808", Now - 1, L""},
+      {L"-99999999999999999999", Now - 1, L""},
+      {L"soon", std::nullopt, L"k=new"},
+  };
+  for (const TCase& Case : Cases) {
+    const auto Cookie = ParseSetCookie(std::wstring(L"k=new; Path=/; Max-Age=") + Case.MaxAge, Site, Now);
+    ASSERT_TRUE(Cookie) << testing::PrintToString(Case.MaxAge);
+    EXPECT_EQ(Cookie->Expires, Case.Expires) << testing::PrintToString(Case.MaxAge);
+    TCookieStore Store;
+    Store.Add(*ParseSetCookie(L"k=old; Path=/", Site, Now), Now);
+    Store.Add(*Cookie, Now);
+    EXPECT_EQ(Store.HeaderFor(Site, Now), Case.Sent) << testing::PrintToString(Case.MaxAge);
+  }
 }
 
 TEST(HttpTransport, RedirectTargets) {

@@ -284,6 +284,23 @@ TEST_F(HttpClient, TransportFailuresAreStatusMinusOneWithTheMessage) {
   EXPECT_NE(TimedOut.find(L"(12002)"), std::wstring::npos) << testing::PrintToString(TimedOut);
 }
 
+TEST_F(HttpClient, AnAnswerThatTricklesInEndsAtTheOverallDeadline) {
+  // A byte every 0.2 s keeps each read far inside its own time-out.
+  THTTP Http;
+  Http.SetTotalTimeout(1500);
+  const std::wstring Text = Http.Get(ServerUrl(L"trickle?every=0.2"));
+  EXPECT_EQ(Http.StatusCode(), -1);
+  EXPECT_NE(Text.find(L"(12002)"), std::wstring::npos) << testing::PrintToString(Text);
+  std::ostringstream Stream;
+  EXPECT_FALSE(Http.Download(ServerUrl(L"trickle?every=0.2"), Stream));
+  EXPECT_FALSE(Stream.str().empty()) << "the first bytes came before the end";
+
+  // The same exchange on a helper thread, as a cancellable request runs.
+  TOwnedHandle Cancel(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  Http.SetCancelEvent(Cancel.get());
+  EXPECT_NE(Http.Get(ServerUrl(L"trickle?every=0.2")).find(L"(12002)"), std::wstring::npos);
+}
+
 TEST_F(HttpClient, AnUntrustedCertificateFailsTheRequest) {
   if (const std::wstring Skip = EnvText("NIMBREL_TEST_TLS_SKIP"); !Skip.empty()) GTEST_SKIP() << Skip;
   const std::wstring Server = EnvText("NIMBREL_TEST_TLS_SERVER");

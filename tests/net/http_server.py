@@ -15,6 +15,7 @@ Routes (any method unless said):
                         with "loop" in the query it redirects to itself
   /download?size=N      N bytes (a repeating pattern) with Content-Length
   /slow?seconds=S       answers after S seconds
+  /trickle?every=S      200 announcing 1 MB, then one byte every S seconds (0.2) until the client goes
   /report.php, /api.init.php
                         record the request (see /control/last) and answer the set answer,
                         after the set delay or after ?slow=S seconds
@@ -22,6 +23,8 @@ Routes (any method unless said):
   /control/delay[?path=P]   POST: the body (seconds) becomes the wait before P answers
   /control/last[?path=P]    the last request to P in the /echo format; 404 when none
   /control/count[?path=P]   the number of requests to P so far
+A proxy's requests (the whole address in the request line, "GET http://host:port/path") are
+answered by the same routes, and /control/last shows their request line as it came.
 Usage: http_server.py --port N [--port-file F] [--cert C --key K]
 """
 import argparse
@@ -113,6 +116,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/slow":
             time.sleep(float(query.get("seconds", "30")))
             return self.answer(200, b"late", [text])
+        if path == "/trickle":
+            every = float(query.get("every", "0.2"))
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(1000 * 1000))
+            self.end_headers()
+            self.close_connection = True
+            try:
+                for _ in range(1000 * 1000):
+                    self.wfile.write(b"t")
+                    self.wfile.flush()
+                    time.sleep(every)
+            except OSError:
+                pass  # the client gave up
+            return None
         if path in RECORDED:
             with LOCK:
                 state = STATE[path]

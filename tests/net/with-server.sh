@@ -4,7 +4,8 @@
 # The command sees NIMBREL_TEST_SERVER (http://127.0.0.1:PORT/) and NIMBREL_TEST_CLOSED_PORT (a
 # port nobody listens on); with --tls also NIMBREL_TEST_TLS_SERVER (https://localhost:PORT/, a
 # self-signed certificate nobody trusts), or NIMBREL_TEST_TLS_SKIP with the reason when openssl
-# is missing. --port serves on that fixed port (the ctest resource lock keeps it ours).
+# is missing. --port serves on that fixed port (the ctest resource lock keeps it ours; a program
+# that is not a test holding it stops the test at once).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 port=0
@@ -41,6 +42,7 @@ start_server() {
   return 1
 }
 
+if [ "$port" != 0 ]; then bash "$here/port-free.sh" "$port" || exit 1; fi
 start_server "$work/port" --port "$port" || exit 1
 export NIMBREL_TEST_SERVER="http://127.0.0.1:$(cat "$work/port")/"
 NIMBREL_TEST_CLOSED_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')

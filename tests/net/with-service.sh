@@ -33,20 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The previous test's server may hold the port for a moment as it ends.
-python3 - "$port" <<'PY'
-import socket, sys, time
-for _ in range(100):
-    probe = socket.socket()
-    probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    try:
-        probe.bind(("127.0.0.1", int(sys.argv[1])))
-        break
-    except OSError:
-        time.sleep(0.1)
-    finally:
-        probe.close()
-PY
+bash "$here/port-free.sh" "$port" || exit 1
 "$build/nimbrel-service" --listen 127.0.0.1 --port "$port" --config "$root/service/config.example.json" \
   --data "$root/service/data" --database "$work/reports.sqlite" >"$work/out" 2>"$work/err" &
 pid=$!
