@@ -32,6 +32,21 @@ TReport SampleReport(std::vector<TStartRow> Startup = {}) {
   return Report;
 }
 
+// A report of a hundred startup entries that no other report of this Number lists: the entry
+// rows and their indexes take more room than the report's own text.
+TReport HundredEntryReport(int Number) {
+  std::vector<TStartRow> Startup;
+  for (int Entry = 0; Entry < 100; ++Entry) {
+    Startup.push_back({"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Program " + std::to_string(Number) +
+                           "-" + std::to_string(Entry) + ".exe",
+                       "HKCU"});
+  }
+  TReport Report;
+  Report.Memory = {100, 200, 1000};
+  Report.Startup = std::move(Startup);
+  return Report;
+}
+
 const TStartRow OneDrive{"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive", "HKCU"};
 const TStartRow Korean{"C:\\Users\\민수\\Start Menu\\Programs\\Startup\\카카오톡 실행.lnk", "FILE"};
 
@@ -387,13 +402,7 @@ TEST_F(SqliteStoreTest, TheCapHoldsTheFileItself) {
   EmptyBytes = FileBytes();
   int Stored = 0;
   for (int Report = 0; Report < 10000; ++Report) {
-    std::vector<TStartRow> Startup;
-    for (int Entry = 0; Entry < 100; ++Entry) {
-      Startup.push_back({"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Program " +
-                             std::to_string(Report) + "-" + std::to_string(Entry) + ".exe",
-                         "HKCU"});
-    }
-    const TPutResult Result = Store.Put("k" + std::to_string(Report), SampleReport(std::move(Startup)), 100 + Report);
+    const TPutResult Result = Store.Put("k" + std::to_string(Report), HundredEntryReport(Report), 100 + Report);
     if (Result == TPutResult::Full) break;
     ASSERT_EQ(Result, TPutResult::Stored);
     ++Stored;
@@ -486,6 +495,29 @@ class PostgresqlStoreTest : public ::testing::Test {
   }
   TPostgresqlDatabase Database;
 };
+
+TEST_F(PostgresqlStoreTest, TheCapHoldsWhatTheTablesTake) {
+  constexpr std::int64_t Cap = 2'000'000;
+  const auto Taken = [&] {
+    Database.Execute("VACUUM ANALYZE");
+    return Database.Integer("SELECT pg_total_relation_size('reports') + pg_total_relation_size('report_entries')");
+  };
+  TPostgresqlStore Store(Database.Address(), Cap, 2);
+  const long long EmptyBytes = Taken();
+  int Stored = 0;
+  for (int Report = 0; Report < 10000; ++Report) {
+    const TPutResult Result = Store.Put("k" + std::to_string(Report), HundredEntryReport(Report), 100 + Report);
+    if (Result == TPutResult::Full) break;
+    ASSERT_EQ(Result, TPutResult::Stored);
+    ++Stored;
+  }
+  const long long Bytes = Taken() - EmptyBytes;
+  std::printf("%d reports stored; the cap counts %lld bytes, the tables take %lld more than empty ones\n", Stored,
+              static_cast<long long>(Store.UsedBytes()), Bytes);
+  EXPECT_GT(Stored, 10);
+  EXPECT_LE(Bytes, Cap);
+  EXPECT_GE(Bytes, Cap / 2) << "the cap counts far more than the tables take";
+}
 
 TEST_F(PostgresqlStoreTest, StoresStartingAtOnceOnAnEmptyDatabaseShareTheTablesAndTheKeys) {
   constexpr int Count = 4;
