@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -45,6 +46,18 @@ TReport HundredEntryReport(int Number) {
   Report.Memory = {100, 200, 1000};
   Report.Startup = std::move(Startup);
   return Report;
+}
+
+// Stores HundredEntryReport after HundredEntryReport, calling AfterEach after each, until the
+// store is full; answers how many it stored, or -1 when a Put failed.
+int FillToTheCap(TReportStore& Store, const std::function<void()>& AfterEach) {
+  for (int Report = 0; Report < 10000; ++Report) {
+    const TPutResult Result = Store.Put("k" + std::to_string(Report), HundredEntryReport(Report), 100 + Report);
+    if (Result == TPutResult::Full) return Report;
+    if (Result != TPutResult::Stored) return -1;
+    AfterEach();
+  }
+  return -1;
 }
 
 const TStartRow OneDrive{"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive", "HKCU"};
@@ -292,6 +305,21 @@ class SqliteStoreTest : public ::testing::Test {
           << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
     }
   }
+  // Another process that takes the file's write lock and keeps it for Seconds: its output, to
+  // pclose, once it holds the lock; null when it could not take it.
+  FILE* HoldWriteLock(int Seconds) {
+    const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
+                                "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(" +
+                                std::to_string(Seconds) + "); db.execute('COMMIT')\" '" + File.string() + "'";
+    FILE* Holder = ::popen(Command.c_str(), "r");
+    char Line[16] = {};
+    if (Holder != nullptr && (std::fgets(Line, sizeof Line, Holder) == nullptr || std::string_view(Line) != "held\n")) {
+      ::pclose(Holder);
+      return nullptr;
+    }
+    return Holder;
+  }
   TTempDir Folder;
   std::filesystem::path File = Folder.Path() / "reports.sqlite";
 };
@@ -331,16 +359,8 @@ TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
 TEST_F(SqliteStoreTest, PageReadsNeverWaitForAnotherProcesssWriteLock) {
   TSqliteStore Store(File, 1 << 20);  // indexing in the background, ten times a second
   ASSERT_EQ(Store.Put("a", SampleReport({OneDrive}), 100), TPutResult::Stored);
-  // Another process takes the write lock and keeps it for five seconds.
-  const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
-                              "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-                              "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(5); "
-                              "db.execute('COMMIT')\" '" + File.string() + "'";
-  FILE* Holder = ::popen(Command.c_str(), "r");
+  FILE* Holder = HoldWriteLock(5);
   ASSERT_NE(Holder, nullptr);
-  char Line[16] = {};
-  ASSERT_NE(std::fgets(Line, sizeof Line, Holder), nullptr);
-  ASSERT_STREQ(Line, "held\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the background indexing now waits for it
 
   using TClock = std::chrono::steady_clock;
@@ -365,14 +385,8 @@ TEST_F(SqliteStoreTest, PageReadsNeverWaitForAnotherProcesssWriteLock) {
 
 TEST_F(SqliteStoreTest, IndexingWithNothingWaitingAsksForNoLock) {
   TSqliteStore Store(File, 1 << 20, false);
-  const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
-                              "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-                              "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(3); "
-                              "db.execute('COMMIT')\" '" + File.string() + "'";
-  FILE* Holder = ::popen(Command.c_str(), "r");
+  FILE* Holder = HoldWriteLock(3);
   ASSERT_NE(Holder, nullptr);
-  char Line[16] = {};
-  ASSERT_NE(std::fgets(Line, sizeof Line, Holder), nullptr);
   const auto Start = std::chrono::steady_clock::now();
   EXPECT_EQ(Store.IndexPending(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(1)) << "it waited for the lock";
@@ -400,15 +414,10 @@ TEST_F(SqliteStoreTest, TheCapHoldsTheFileItself) {
   };
   TSqliteStore Store(File, Cap, false);
   EmptyBytes = FileBytes();
-  int Stored = 0;
-  for (int Report = 0; Report < 10000; ++Report) {
-    const TPutResult Result = Store.Put("k" + std::to_string(Report), HundredEntryReport(Report), 100 + Report);
-    if (Result == TPutResult::Full) break;
-    ASSERT_EQ(Result, TPutResult::Stored);
-    ++Stored;
+  const int Stored = FillToTheCap(Store, [&] {
     while (Store.IndexPending() > 0) {
     }
-  }
+  });
   const std::int64_t Taken = FileBytes() - EmptyBytes;
   std::printf("%d reports stored; the cap counts %lld bytes, the file takes %lld more than an empty one\n", Stored,
               static_cast<long long>(Store.UsedBytes()), static_cast<long long>(Taken));
@@ -504,13 +513,7 @@ TEST_F(PostgresqlStoreTest, TheCapHoldsWhatTheTablesTake) {
   };
   TPostgresqlStore Store(Database.Address(), Cap, 2);
   const long long EmptyBytes = Taken();
-  int Stored = 0;
-  for (int Report = 0; Report < 10000; ++Report) {
-    const TPutResult Result = Store.Put("k" + std::to_string(Report), HundredEntryReport(Report), 100 + Report);
-    if (Result == TPutResult::Full) break;
-    ASSERT_EQ(Result, TPutResult::Stored);
-    ++Stored;
-  }
+  const int Stored = FillToTheCap(Store, [] {});
   const long long Bytes = Taken() - EmptyBytes;
   std::printf("%d reports stored; the cap counts %lld bytes, the tables take %lld more than empty ones\n", Stored,
               static_cast<long long>(Store.UsedBytes()), Bytes);
