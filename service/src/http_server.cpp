@@ -139,6 +139,16 @@ std::string THttpRequest::Header(std::string_view Name) const {
   return {};
 }
 
+std::string THttpRequest::HeaderList(std::string_view Name) const {
+  std::string List;
+  for (const auto& [Key, Value] : Headers) {
+    if (!EqualNoCase(Key, Name)) continue;
+    if (!List.empty()) List += ',';
+    List += Value;
+  }
+  return List;
+}
+
 bool THttpRequest::HasHeader(std::string_view Name) const {
   return std::any_of(Headers.begin(), Headers.end(), [&](const auto& Header) { return EqualNoCase(Header.first, Name); });
 }

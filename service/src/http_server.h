@@ -35,6 +35,8 @@ struct THttpRequest {
   // The first value of the header Name (any letter case); "" when there is none.
   std::string Header(std::string_view Name) const;
   bool HasHeader(std::string_view Name) const;
+  // Every line of the header Name joined by commas in order, as HTTP reads a repeated list header.
+  std::string HeaderList(std::string_view Name) const;
   // The target up to its "?".
   std::string_view Path() const;
   // The query parameter Name percent-decoded ("+" as a space); nullopt when the query has none.

@@ -76,7 +76,7 @@ TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClo
       FEntries(std::move(Entries)),
       FStore(Store),
       FClock(std::move(Clock)),
-      FUploads(FConfig.UploadsPerMinute),
+      FLimit(FConfig.UploadsPerMinute),
       FServer(Limits(FConfig),
               {
                   {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:"},
@@ -102,7 +102,7 @@ std::optional<THttpResponse> TService::Screen(const THttpRequest& Request) {
     return Refusal(413, "larger than 4 MiB");
   }
   if (Request.Header("Content-Type").starts_with("multipart/form-data")) return Refusal(400, "not a JSON body");
-  if (!FUploads.Allow(Request.PeerAddress, FClock())) return Refusal(429, "too many reports");
+  if (!FLimit.Allow(ClientOf(Request), FClock())) return Refusal(429, "too many reports");
   return std::nullopt;
 }
 
@@ -130,6 +130,11 @@ THttpResponse TService::Route(const THttpRequest& Request) {
   return Response;
 }
 
+// X-Forwarded-For counts only for a peer among the trusted proxies.
+std::string TService::ClientOf(const THttpRequest& Request) const {
+  return ClientAddress(Request.PeerAddress, Request.HeaderList("X-Forwarded-For"), FConfig.TrustedProxies);
+}
+
 std::int64_t TService::OldestKept() const {
   return FClock() - static_cast<std::int64_t>(FConfig.RetentionDays) * SecondsPerDay;
 }
@@ -140,8 +145,10 @@ void TService::AnswerInit(const THttpRequest& Request, THttpResponse& Response) 
   Response.SetHeader("Cache-Control", "no-store");
   Response.SetHeader("Content-Type", JsonType);
   if (IsHoldRequest(Init)) {
-    // Only well-formed versions are counted, so that the table cannot be filled with junk names.
-    if (ParseVersion(Init.Version)) FStore.AddHold(Init.Version);
+    if (!FLimit.Allow(ClientOf(Request), FClock())) return Refuse(Response, 429, "too many requests");
+    // Only well-formed versions are counted, each under one spelling, so that the table cannot be
+    // filled with junk names.
+    if (const auto Version = ParseVersion(Init.Version)) FStore.AddHold(FormatVersion(*Version), FClock());
     Response.Body = "{}";
     return;
   }

@@ -55,12 +55,13 @@ class TService {
   void AnswerRoot(const THttpRequest& Request, THttpResponse& Response);
   void AnswerEntry(const THttpRequest& Request, THttpResponse& Response);
   std::int64_t OldestKept() const;
+  std::string ClientOf(const THttpRequest& Request) const;
 
   TConfig FConfig;
   TEntryInfo FEntries;
   TReportStore& FStore;
   TClock FClock;
-  TRateLimit FUploads;
+  TRateLimit FLimit;  // uploads and hold requests, per client address
   THttpServer FServer;
 
   std::mutex FStopLock;

@@ -43,6 +43,18 @@ class TPostgresqlDatabase {
   // Runs Sql in the database as its owner; false (with the error in SkipReason) when it fails.
   bool Execute(const std::string& Sql) { return Run(FAddress, Sql); }
 
+  // The first column of the first row of Sql's answer as a whole number; -1 when it fails.
+  long long Integer(const std::string& Sql) {
+    const std::unique_ptr<PGconn, TCloser> Connection(PQconnectdb(FAddress.c_str()));
+    PGresult* Result = PQexec(Connection.get(), Sql.c_str());
+    long long Value = -1;
+    if (PQresultStatus(Result) == PGRES_TUPLES_OK && PQntuples(Result) > 0 && !PQgetisnull(Result, 0, 0)) {
+      Value = std::atoll(PQgetvalue(Result, 0, 0));
+    }
+    PQclear(Result);
+    return Value;
+  }
+
  private:
   struct TCloser {
     void operator()(PGconn* Connection) const { PQfinish(Connection); }

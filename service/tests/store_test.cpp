@@ -6,6 +6,9 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -30,6 +33,33 @@ TReport SampleReport(std::vector<TStartRow> Startup = {}) {
   return Report;
 }
 
+// A report of a hundred startup entries that no other report of this Number lists: the entry
+// rows and their indexes take more room than the report's own text.
+TReport HundredEntryReport(int Number) {
+  std::vector<TStartRow> Startup;
+  for (int Entry = 0; Entry < 100; ++Entry) {
+    Startup.push_back({"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Program " + std::to_string(Number) +
+                           "-" + std::to_string(Entry) + ".exe",
+                       "HKCU"});
+  }
+  TReport Report;
+  Report.Memory = {100, 200, 1000};
+  Report.Startup = std::move(Startup);
+  return Report;
+}
+
+// Stores HundredEntryReport after HundredEntryReport, calling AfterEach after each, until the
+// store is full; answers how many it stored, or -1 when a Put failed.
+int FillToTheCap(TReportStore& Store, const std::function<void()>& AfterEach) {
+  for (int Report = 0; Report < 10000; ++Report) {
+    const TPutResult Result = Store.Put("k" + std::to_string(Report), HundredEntryReport(Report), 100 + Report);
+    if (Result == TPutResult::Full) return Report;
+    if (Result != TPutResult::Stored) return -1;
+    AfterEach();
+  }
+  return -1;
+}
+
 const TStartRow OneDrive{"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\OneDrive", "HKCU"};
 const TStartRow Korean{"C:\\Users\\민수\\Start Menu\\Programs\\Startup\\카카오톡 실행.lnk", "FILE"};
 
@@ -45,6 +75,8 @@ class TStoreKind {
   virtual bool RefuseEntryNamed(const std::string& Name) = 0;
   // A store that cannot be opened must throw this.
   virtual void OpenUnopenable() = 0;
+  // Runs Sql on the test's database beside the store; false when it fails.
+  virtual bool Execute(const std::string& Sql) = 0;
 };
 
 class TSqliteKind final : public TStoreKind {
@@ -63,6 +95,13 @@ class TSqliteKind final : public TStoreKind {
     return Made;
   }
   void OpenUnopenable() override { TSqliteStore(FFolder.Path() / "no-such-folder" / "reports.sqlite", 1 << 20); }
+  bool Execute(const std::string& Sql) override {
+    sqlite3* Other = nullptr;
+    const bool Done = sqlite3_open(FFile.c_str(), &Other) == SQLITE_OK &&
+                      sqlite3_exec(Other, Sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(Other);
+    return Done;
+  }
 
  private:
   TTempDir FFolder;
@@ -85,6 +124,7 @@ class TPostgresqlKind final : public TStoreKind {
     const std::string& Address = FDatabase.Address();
     TPostgresqlStore(Address.substr(0, Address.rfind('/') + 1) + "no_such_database", 1 << 20, 1);
   }
+  bool Execute(const std::string& Sql) override { return FDatabase.Execute(Sql); }
 
  private:
   TPostgresqlDatabase FDatabase;
@@ -143,7 +183,7 @@ TEST_P(StoreTest, CountsReportsPerEntryIgnoringCaseOncePerReport) {
                             TCase{"hklm", "onedrive", 0, 0}, TCase{"file", "카카오톡 실행.lnk", 0, 1},
                             TCase{"file", "Start Menu", 0, 0}, TCase{"hkcu", "onedrive", 201, 0},
                             TCase{"hklm", Nul.c_str(), 0, 0}, TCase{"hklm", "it's", 0, 1}, TCase{"hklm", "\"{1,2}", 0, 1},
-                            TCase{"hklm", "", 0, 1}}) {
+                            TCase{"hklm", "", 0, 0}}) {  // no page shows an empty name: not counted
     EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count) << Case.From << "/" << Case.Name;
   }
   EXPECT_EQ(Store.CountEntryReports("hklm", Nul, 0), 1);
@@ -200,15 +240,49 @@ TEST_P(StoreTest, AFailureHalfWayStoresNothing) {
   EXPECT_TRUE(Store.Get("whole", 0));
 }
 
-TEST_P(StoreTest, HoldsAreCountedPerVersion) {
+TEST_P(StoreTest, HoldsAreCountedPerVersionExpireAndStayBounded) {
   const auto Opened = Open();
   TReportStore& Store = *Opened;
   EXPECT_EQ(Store.HoldCount("1.0.0.0"), 0);
-  EXPECT_TRUE(Store.AddHold("1.0.0.0"));
-  EXPECT_TRUE(Store.AddHold("1.0.0.0"));
-  EXPECT_TRUE(Store.AddHold("0.9.0.0"));
-  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 2);
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 100));
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 100));
+  EXPECT_TRUE(Store.AddHold("0.9.0.0", 100));
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 300));
+  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 3);
   EXPECT_EQ(Store.HoldCount("0.9.0.0"), 1);
+  // A version goes when it had no hold request since the cutoff; one that had keeps its count.
+  EXPECT_EQ(Store.DeleteBefore(200), 0);
+  EXPECT_EQ(Store.HoldCount("0.9.0.0"), 0);
+  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 3);
+  // Full: a new version is not taken, a counted one still counts.
+  ASSERT_TRUE(FKind->Execute("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                             std::to_string(MaxHoldVersions) +
+                             ") INSERT INTO holds (version, count, last) SELECT '9.9.9.' || i, 1, 400 FROM n"));
+  EXPECT_FALSE(Store.AddHold("2.0.0.0", 400));
+  EXPECT_EQ(Store.HoldCount("2.0.0.0"), 0);
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 400));
+  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 4);
+}
+
+TEST_P(StoreTest, EntriesNoPageShowsAreNotStoredAndEntriesEqualInTheStoreAreOne) {
+  const auto Opened = Open();
+  TReportStore& Store = *Opened;
+  // NUL and U+FFFD are one text where NUL cannot be kept; the report is stored all the same.
+  const std::string Nul("a\0b.exe", 7);
+  ASSERT_EQ(Store.Put("r", SampleReport({{"HKCU\\Run\\" + Nul, "HKCU"}, {"HKCU\\Run\\a\uFFFDb.exe", "HKCU"},
+                                         {"C:\\Startup\\.", "FILE"}, {"HKCU\\Run\\..", "HKCU"},
+                                         {"HKCU\\Run\\", "HKCU"}, {"x\\kept.exe", "WEIRD"}, OneDrive}),
+                      100),
+            TPutResult::Stored);
+  ASSERT_TRUE(Store.Get("r", 0));
+  EXPECT_EQ(Store.Get("r", 0)->Startup.size(), 7u) << "the report keeps every row";
+  EXPECT_EQ(Store.CountEntryReports("hkcu", "a\uFFFDb.exe", 0), 1);
+  EXPECT_EQ(Store.CountEntryReports("hkcu", "onedrive", 0), 1);
+  for (const auto& [From, Name] : std::vector<std::pair<std::string, std::string>>{
+           {"file", "."}, {"hkcu", ".."}, {"hkcu", ""}, {"weird", "kept.exe"}}) {
+    EXPECT_EQ(Store.CountEntryReports(From, Name, 0), 0) << From << "/" << Name;
+  }
+  EXPECT_EQ(Store.Put("r", SampleReport(), 100), TPutResult::KeyTaken) << "only the report key is a taken key";
 }
 
 TEST_P(StoreTest, AnUnopenableDatabaseThrows) { EXPECT_THROW(FKind->OpenUnopenable(), std::runtime_error); }
@@ -230,6 +304,21 @@ class SqliteStoreTest : public ::testing::Test {
       EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count)
           << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
     }
+  }
+  // Another process that takes the file's write lock and keeps it for Seconds: its output, to
+  // pclose, once it holds the lock; null when it could not take it.
+  FILE* HoldWriteLock(int Seconds) {
+    const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
+                                "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(" +
+                                std::to_string(Seconds) + "); db.execute('COMMIT')\" '" + File.string() + "'";
+    FILE* Holder = ::popen(Command.c_str(), "r");
+    char Line[16] = {};
+    if (Holder != nullptr && (std::fgets(Line, sizeof Line, Holder) == nullptr || std::string_view(Line) != "held\n")) {
+      ::pclose(Holder);
+      return nullptr;
+    }
+    return Holder;
   }
   TTempDir Folder;
   std::filesystem::path File = Folder.Path() / "reports.sqlite";
@@ -265,6 +354,76 @@ TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
   ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry, indexed");
   EXPECT_EQ(Store.DeleteBefore(1000), 4);
   ExpectCounts(Store, {{"hkcu", "onedrive", 0, 0}, {"file", "카카오톡 실행.lnk", 0, 0}}, "all expired");
+}
+
+TEST_F(SqliteStoreTest, PageReadsNeverWaitForAnotherProcesssWriteLock) {
+  TSqliteStore Store(File, 1 << 20);  // indexing in the background, ten times a second
+  ASSERT_EQ(Store.Put("a", SampleReport({OneDrive}), 100), TPutResult::Stored);
+  FILE* Holder = HoldWriteLock(5);
+  ASSERT_NE(Holder, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the background indexing now waits for it
+
+  using TClock = std::chrono::steady_clock;
+  const auto Timed = [](auto&& Call) {
+    const auto Start = TClock::now();
+    Call();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - Start).count();
+  };
+  std::optional<TReport> Report;
+  std::optional<std::int64_t> Count;
+  const auto ReadMs = Timed([&] { Report = Store.Get("a", 0); });
+  const auto CountMs = Timed([&] { Count = Store.CountEntryReports("hkcu", "onedrive", 0); });
+  std::printf("while another process holds the write lock: read %lld ms, count %lld ms\n",
+              static_cast<long long>(ReadMs), static_cast<long long>(CountMs));
+  EXPECT_TRUE(Report);
+  EXPECT_EQ(Count, 1);
+  // The lock is held for five seconds: anything that waited for it would take that long.
+  EXPECT_LT(ReadMs, 1000);
+  EXPECT_LT(CountMs, 1000);
+  EXPECT_EQ(::pclose(Holder), 0);
+}
+
+TEST_F(SqliteStoreTest, IndexingWithNothingWaitingAsksForNoLock) {
+  TSqliteStore Store(File, 1 << 20, false);
+  FILE* Holder = HoldWriteLock(3);
+  ASSERT_NE(Holder, nullptr);
+  const auto Start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Store.IndexPending(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(1)) << "it waited for the lock";
+  EXPECT_EQ(::pclose(Holder), 0);
+}
+
+TEST_F(SqliteStoreTest, TheCapHoldsTheFileItself) {
+  // Reports of a hundred entries each, no two alike: the entry counts and their index take more
+  // room than the reports' own text.
+  constexpr std::int64_t Cap = 2'000'000;
+  std::int64_t EmptyBytes = 0;
+  const auto FileBytes = [&] {
+    sqlite3* Other = nullptr;
+    std::int64_t Bytes = -1;
+    if (sqlite3_open(File.c_str(), &Other) == SQLITE_OK) {
+      sqlite3_exec(Other, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+      sqlite3_stmt* Statement = nullptr;
+      sqlite3_prepare_v2(Other, "SELECT (page_count - freelist_count) * page_size FROM pragma_page_count(), "
+                         "pragma_freelist_count(), pragma_page_size()", -1, &Statement, nullptr);
+      if (sqlite3_step(Statement) == SQLITE_ROW) Bytes = sqlite3_column_int64(Statement, 0);
+      sqlite3_finalize(Statement);
+    }
+    sqlite3_close(Other);
+    return Bytes;
+  };
+  TSqliteStore Store(File, Cap, false);
+  EmptyBytes = FileBytes();
+  const int Stored = FillToTheCap(Store, [&] {
+    while (Store.IndexPending() > 0) {
+    }
+  });
+  const std::int64_t Taken = FileBytes() - EmptyBytes;
+  std::printf("%d reports stored; the cap counts %lld bytes, the file takes %lld more than an empty one\n", Stored,
+              static_cast<long long>(Store.UsedBytes()), static_cast<long long>(Taken));
+  EXPECT_GT(Stored, 10);
+  EXPECT_LE(Taken, Cap);
+  EXPECT_GE(Taken, Cap / 2) << "the cap counts far more than the file takes";
 }
 
 TEST_F(SqliteStoreTest, WaitingEntriesOutliveTheStoreAndAreTakenABatchAtATime) {
@@ -345,6 +504,23 @@ class PostgresqlStoreTest : public ::testing::Test {
   }
   TPostgresqlDatabase Database;
 };
+
+TEST_F(PostgresqlStoreTest, TheCapHoldsWhatTheTablesTake) {
+  constexpr std::int64_t Cap = 2'000'000;
+  const auto Taken = [&] {
+    Database.Execute("VACUUM ANALYZE");
+    return Database.Integer("SELECT pg_total_relation_size('reports') + pg_total_relation_size('report_entries')");
+  };
+  TPostgresqlStore Store(Database.Address(), Cap, 2);
+  const long long EmptyBytes = Taken();
+  const int Stored = FillToTheCap(Store, [] {});
+  const long long Bytes = Taken() - EmptyBytes;
+  std::printf("%d reports stored; the cap counts %lld bytes, the tables take %lld more than empty ones\n", Stored,
+              static_cast<long long>(Store.UsedBytes()), Bytes);
+  EXPECT_GT(Stored, 10);
+  EXPECT_LE(Bytes, Cap);
+  EXPECT_GE(Bytes, Cap / 2) << "the cap counts far more than the tables take";
+}
 
 TEST_F(PostgresqlStoreTest, StoresStartingAtOnceOnAnEmptyDatabaseShareTheTablesAndTheKeys) {
   constexpr int Count = 4;
