@@ -21,8 +21,10 @@ packages=(
   libpq-dev libssl-dev
 )
 # Only for tests, which are skipped with the reason printed when these cannot be installed: the
-# throwaway PostgreSQL server (initdb, pg_ctl) and the openssl command that makes a test certificate.
-optional=(postgresql openssl)
+# throwaway PostgreSQL server (initdb, pg_ctl), the openssl command that makes a test certificate,
+# and nginx, the reverse proxy that the deployment puts before several services (its tests and
+# scripts/service-front.sh run a throwaway one).
+optional=(postgresql openssl nginx)
 
 missing=()
 for p in "${packages[@]}"; do
