@@ -357,8 +357,10 @@ def case_slow(args, throwaway):
         try:
             time.sleep(1.5)  # the slow bodies' first bytes are at nginx and would be at a service unbuffered
             # Generous bounds: an answer at all is the point, since a held worker would hold it forever.
+            began = time.monotonic()
             status, _, page = with_front.request("GET", f"/?report={key}", timeout=20)
             check(status == 200 and b"front-slow" in page, f"the page answered {status} beside the slow clients")
+            print(f"the page beside 64 slow clients: {(time.monotonic() - began) * 1000:.0f} ms")
             status, other = with_front.upload("front-slow-second")
             check(other is not None, f"an upload answered {status} beside the slow clients")
             with lock:
