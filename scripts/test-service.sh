@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${NIMBREL_SERVICE_BUILD_DIR:-$root/build-service}
 
 "$root/scripts/bootstrap.sh"
-cmake -S "$root/service" -B "$build" -G Ninja >/dev/null
+cmake -S "$root/service" -B "$build" -G Ninja -DNIMBREL_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build "$build" -j 2
 
 . "$root/scripts/postgresql-throwaway.sh"

@@ -69,7 +69,7 @@ TConfig ReadConfig(const json& Root) {
   if (!Root.is_object()) throw TRefusal{"the configuration is not a JSON object"};
   RefuseUnknownMembers(Root,
                        {"latest_version", "download_url", "update_bar_url", "notices", "lists", "retention_days",
-                        "uploads_per_minute_per_address", "storage_cap_bytes", "threads"},
+                        "uploads_per_minute_per_address", "storage_cap_bytes", "threads", "trusted_proxies"},
                        "configuration");
   TConfig Config;
   Config.LatestVersionText = StringMember(Root, "latest_version", "configuration", true);
@@ -98,6 +98,14 @@ TConfig ReadConfig(const json& Root) {
   Config.UploadsPerMinute = static_cast<int>(Uploads);
   Config.Threads = static_cast<int>(Threads);
   Config.StorageCapBytes = LimitMember(Root, "storage_cap_bytes", std::int64_t{1} << 30);
+  if (const auto Proxies = Root.find("trusted_proxies"); Proxies != Root.end()) {
+    if (!Proxies->is_array()) throw TRefusal{"\"trusted_proxies\" is not an array"};
+    for (const auto& Proxy : *Proxies) {
+      const auto Range = Proxy.is_string() ? ParseAddressRange(Proxy.get<std::string>()) : std::nullopt;
+      if (!Range) throw TRefusal{"trusted_proxies: " + Proxy.dump() + " is not an address or a range such as 10.0.0.0/8"};
+      Config.TrustedProxies.push_back(*Range);
+    }
+  }
   return Config;
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "client_address.h"
 #include "version.h"
 
 namespace nimbrel::service {
@@ -34,6 +35,8 @@ struct TConfig {
   int UploadsPerMinute = 300;  // per client address
   std::int64_t StorageCapBytes = std::int64_t{1} << 30;
   int Threads = 8;
+  // Reverse proxies whose X-Forwarded-For names the client (see ClientAddress); none by default.
+  TTrustedProxies TrustedProxies;
 };
 
 struct TConfigLoad {
@@ -42,8 +45,9 @@ struct TConfigLoad {
 };
 
 // Reads a configuration text. Refused: text that is not a JSON object, unknown or mistyped
-// members, a missing or malformed "latest_version", limits below 1, and any notice value holding
-// "}" (the program's text search for "info" ends at the first one).
+// members, a missing or malformed "latest_version", limits below 1, a "trusted_proxies" entry that
+// is not an address or range, and any notice value holding "}" (the program's text search for
+// "info" ends at the first one).
 TConfigLoad ParseConfig(std::string_view Text);
 
 // ParseConfig of a file's contents; refused when the file cannot be read.

@@ -76,7 +76,14 @@ constexpr std::array<std::pair<TProcessState, TText>, 3> StateOrder = {{
     {TProcessState::LeftAlone, TText::LeftAlone},
 }};
 
-std::string StateClass(TProcessState State) { return "s" + std::to_string(static_cast<int>(State)); }
+std::string_view StateClass(TProcessState State) {
+  switch (State) {
+    case TProcessState::Ended: return "s-1";
+    case TProcessState::StillRunning: return "s-2";
+    case TProcessState::LeftAlone: break;
+  }
+  return "s1";
+}
 
 void AppendProcesses(std::string& Out, const std::vector<TProcessRow>& Processes, TLanguage Language) {
   Append(Out, {"<section><h2>", Text(TText::Processes, Language), "</h2><ul class=\"counts\">"});
@@ -109,8 +116,7 @@ void AppendStartup(std::string& Out, const std::vector<TStartRow>& Startup, TLan
     const auto Label = SourceLabel(Row.From, Language);
     const std::string_view Name = ItemFileName(Row.Item);
     Out += "<tr><td>";
-    if (Label && !Name.empty()) {
-      // An entry page exists only for the five sources and a non-empty name.
+    if (HasEntryPage(Row.From, Name)) {
       Append(Out, {"<a dir=\"ltr\" href=\"/entry/", PercentEncodeSegment(LowerUtf8(Row.From)), "/",
                    PercentEncodeSegment(Name), "\">", EscapeHtml(Row.Item), "</a>"});
     } else {
@@ -162,6 +168,10 @@ std::optional<std::string> SourceLabel(const std::string& From, TLanguage Langua
   return std::nullopt;
 }
 
+bool HasEntryPage(const std::string& From, std::string_view Name) {
+  return !Name.empty() && Name != "." && Name != ".." && SourceLabel(From, TLanguage{}).has_value();
+}
+
 std::string ReportPage(const TReport& Report, TLanguage Language, int RetentionDays) {
   std::string Body;
   Append(Body, {"<h1>", Text(TText::ReportTitle, Language), "</h1>"});
@@ -175,9 +185,11 @@ std::string ReportPage(const TReport& Report, TLanguage Language, int RetentionD
 
 std::string EntryPage(const TEntryView& Entry, TLanguage Language) {
   const auto Source = SourceLabel(Entry.From, Language);
+  // A control that overrides the direction would turn the heading and the page's title around.
+  const std::string Name = WithoutBidiControls(Entry.Name);
   std::string Body;
-  Append(Body, {"<h1 dir=\"auto\">", EscapeHtml(Entry.Name), "</h1><section><table><tr><th>",
-                Text(TText::EntryTitle, Language), "</th><td dir=\"auto\">", EscapeHtml(Entry.Name),
+  Append(Body, {"<h1 dir=\"auto\">", EscapeHtml(Name), "</h1><section><table><tr><th>",
+                Text(TText::EntryTitle, Language), "</th><td dir=\"auto\">", EscapeHtml(Name),
                 "</td></tr><tr><th>", Text(TText::Source, Language), "</th><td>",
                 EscapeHtml(Source ? *Source : Entry.From), "</td></tr></table></section><section><h2>",
                 Text(TText::Description, Language), "</h2><p>",
@@ -187,7 +199,7 @@ std::string EntryPage(const TEntryView& Entry, TLanguage Language) {
     Append(Body, {"<p class=\"note\">", EscapeHtml(PageText(TText::ListedIn, Language, *Entry.ReportCount)), "</p>"});
   }
   Body += "</section>";
-  return HtmlPage(Language, Entry.Name, Body);
+  return HtmlPage(Language, Name, Body);
 }
 
 std::string HomePage(TLanguage Language) {

@@ -36,4 +36,8 @@ std::string NotFoundPage(TLanguage Language);
 // empty for a code that is not one of the five.
 std::optional<std::string> SourceLabel(const std::string& From, TLanguage Language);
 
+// Whether a startup entry has a page: its "from" is one of the five codes (any letter case) and
+// its file-name part Name is neither empty nor "." or ".." (which a browser would resolve away).
+bool HasEntryPage(const std::string& From, std::string_view Name);
+
 }  // namespace nimbrel::service

@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <charconv>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -12,6 +13,9 @@
 
 namespace nimbrel::service {
 namespace {
+
+// The unique constraint on reports.key, as PostgreSQL names it.
+constexpr std::string_view ReportKeyConstraint = "reports_key_key";
 
 // Taken by every process for the schema step, in this database only.
 constexpr const char* SchemaLockKey = "7305509004213425516";
@@ -44,6 +48,11 @@ CREATE TABLE usage (shard integer PRIMARY KEY, bytes bigint NOT NULL);
 INSERT INTO usage (shard, bytes) SELECT generate_series(0, 15), 0;
 CREATE TABLE holds (version text COLLATE "C" PRIMARY KEY, count bigint NOT NULL);
 )sql",
+    // "last": the latest hold request's time; a version silent for the retention time is deleted,
+    // and rows from before have none, so they go at the first expiry.
+    R"sql(
+ALTER TABLE holds ADD COLUMN last bigint NOT NULL DEFAULT 0;
+)sql",
 };
 constexpr int SchemaVersion = static_cast<int>(std::size(SchemaSteps));
 
@@ -72,13 +81,16 @@ constexpr TStatement SqlCount{
     "count", "SELECT count(*) FROM report_entries WHERE source = $1 AND name = $2 AND created >= $3::bigint"};
 constexpr TStatement SqlDeleteBefore{"delete_before", R"sql(
 WITH gone AS (DELETE FROM reports WHERE created < $1::bigint RETURNING id, size),
+holds_gone AS (DELETE FROM holds WHERE last < $1::bigint),
 per_shard AS (SELECT id % 16 AS shard, sum(size) AS bytes FROM gone GROUP BY 1),
 counted AS (
   UPDATE usage SET bytes = usage.bytes - per_shard.bytes FROM per_shard WHERE usage.shard = per_shard.shard)
 SELECT count(*) FROM gone)sql"};
 constexpr TStatement SqlAddHold{
     "add_hold",
-    "INSERT INTO holds (version, count) VALUES ($1, 1) ON CONFLICT (version) DO UPDATE SET count = holds.count + 1"};
+    "INSERT INTO holds (version, count, last) SELECT $1, 1, $2::bigint "
+    "WHERE (SELECT count(*) FROM holds) < $3::bigint OR EXISTS (SELECT 1 FROM holds WHERE version = $1) "
+    "ON CONFLICT (version) DO UPDATE SET count = holds.count + 1, last = greatest(holds.last, excluded.last)"};
 constexpr TStatement SqlHoldCount{"hold_count", "SELECT count FROM holds WHERE version = $1"};
 constexpr TStatement SqlUsedBytes{"used_bytes", "SELECT coalesce(sum(bytes), 0) FROM usage"};
 constexpr TStatement Statements[] = {SqlPut, SqlGet, SqlCount, SqlDeleteBefore, SqlAddHold, SqlHoldCount, SqlUsedBytes};
@@ -288,10 +300,13 @@ void TPostgresqlStore::Give(TConnection Connection) {
 
 TPutResult TPostgresqlStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
   const TStoredForm Form = MakeStoredForm(Report);
+  // Entries that differ only by NUL and U+FFFD are one entry here, listed once.
+  std::set<std::pair<std::string, std::string>> Entries;
+  for (const auto& [Source, Name] : Form.Entries) Entries.emplace(EntryText(Source), EntryText(Name));
   std::vector<std::string> Sources, Names;
-  for (const auto& [Source, Name] : Form.Entries) {
-    Sources.push_back(EntryText(Source));
-    Names.push_back(EntryText(Name));
+  for (const auto& [Source, Name] : Entries) {
+    Sources.push_back(Source);
+    Names.push_back(Name);
   }
   const std::string Created = std::to_string(Now), Size = std::to_string(Form.Size), Cap = std::to_string(FCapBytes),
                     SourceArray = ArrayLiteral(Sources), NameArray = ArrayLiteral(Names);
@@ -303,8 +318,13 @@ TPutResult TPostgresqlStore::Put(const std::string& Key, const TReport& Report, 
     const TResult Result = Lease.Run(SqlPut, {&Key, &Created, &Size, &Form.Body, &Cap, &SourceArray, &NameArray});
     if (const auto Stored = FirstInteger(Result)) return *Stored == 1 ? TPutResult::Stored : TPutResult::Full;
     if (Result != nullptr) {
+      // Only the report key's own constraint means another report has the key.
       const char* State = PQresultErrorField(Result.get(), PG_DIAG_SQLSTATE);
-      if (State != nullptr && std::string_view(State) == "23505") return TPutResult::KeyTaken;
+      const char* Constraint = PQresultErrorField(Result.get(), PG_DIAG_CONSTRAINT_NAME);
+      if (State != nullptr && std::string_view(State) == "23505" && Constraint != nullptr &&
+          std::string_view(Constraint) == ReportKeyConstraint) {
+        return TPutResult::KeyTaken;
+      }
     }
     if (!Lease.Broken()) break;
   }
@@ -351,10 +371,12 @@ std::optional<std::int64_t> TPostgresqlStore::DeleteBefore(std::int64_t Cutoff) 
   return std::nullopt;
 }
 
-bool TPostgresqlStore::AddHold(const std::string& Version) {
+bool TPostgresqlStore::AddHold(const std::string& Version, std::int64_t Now) {
+  const std::string At = std::to_string(Now), Most = std::to_string(MaxHoldVersions);
   for (int Attempt = 0; Attempt < 2; ++Attempt) {
     const TLease Lease = Take();
-    if (Is(Lease.Run(SqlAddHold, {&Version}), PGRES_COMMAND_OK)) return true;
+    const TResult Result = Lease.Run(SqlAddHold, {&Version, &At, &Most});
+    if (Is(Result, PGRES_COMMAND_OK)) return std::string_view(PQcmdTuples(Result.get())) == "1";
     if (!Lease.Broken()) break;
   }
   return false;

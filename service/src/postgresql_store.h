@@ -36,7 +36,7 @@ class TPostgresqlStore final : public TReportStore {
   std::optional<std::int64_t> CountEntryReports(const std::string& From, const std::string& Name,
                                                 std::int64_t NotBefore) override;
   std::optional<std::int64_t> DeleteBefore(std::int64_t Cutoff) override;
-  bool AddHold(const std::string& Version) override;
+  bool AddHold(const std::string& Version, std::int64_t Now) override;
   std::int64_t HoldCount(const std::string& Version) override;
   std::int64_t UsedBytes() override;
 

@@ -19,6 +19,7 @@ namespace {
 constexpr std::array<std::string_view, 10> Members = {"cate", "old",  "new",  "tot",         "file",
                                                       "state", "item", "from", "displayname", "publisher"};
 constexpr int NoMember = -1;
+constexpr long ReplacementCharacter = 0xFFFD;
 
 constexpr int MemberSlot(std::string_view Key) {
   for (size_t Slot = 0; Slot < Members.size(); ++Slot) {
@@ -244,10 +245,12 @@ void AppendJsonText(std::string& Out, std::string_view Text) {
 
 // Reads the one shape a report has, in strict JSON: an array of objects whose values are all
 // strings. It sends Reader the same events, with the same texts, as the JSON library's parser
-// would, and gives up (false) at anything else: another kind of value, a syntax error, a byte
-// below 0x20 or a lone surrogate in a string, or a refusal from Reader. Reader is spoilt then, and
-// the library's parser must read the text again with a new one to give the error. Text must be
-// valid UTF-8.
+// would, except that an escaped lone surrogate (legal in the Windows names the program reports,
+// which it escapes one UTF-16 unit at a time) is read as U+FFFD where the library refuses the
+// text. It gives up (false) at anything else: another kind of value, a syntax error, a byte below
+// 0x20 in a string, or a refusal from Reader (whose Error then says why). Reader is spoilt then,
+// and without its Error the library's parser must read the text again with a new one to give the
+// error. Text must be valid UTF-8.
 class TPlainReportScanner {
  public:
   explicit TPlainReportScanner(std::string_view Text) : FText(Text) {}
@@ -323,14 +326,21 @@ class TPlainReportScanner {
     }
     if (Escape != 'u') return false;
     long Point = ReadHex4();
-    if (Point >= 0xDC00 && Point <= 0xDFFF) return false;
-    if (Point >= 0xD800 && Point <= 0xDBFF) {
-      if (!Take('\\') || !Take('u')) return false;
-      const long Low = ReadHex4();
-      if (Low < 0xDC00 || Low > 0xDFFF) return false;
-      Point = 0x10000 + ((Point - 0xD800) << 10) + (Low - 0xDC00);
-    }
     if (Point < 0) return false;
+    if (Point >= 0xD800 && Point <= 0xDBFF) {
+      // A high surrogate makes a pair only with a low one escaped right after it; otherwise it
+      // stands alone, and whatever follows is read on its own.
+      const size_t After = FAt;
+      const long Low = Take('\\') && Take('u') ? ReadHex4() : -1;
+      if (Low >= 0xDC00 && Low <= 0xDFFF) {
+        Point = 0x10000 + ((Point - 0xD800) << 10) + (Low - 0xDC00);
+      } else {
+        FAt = After;
+        Point = ReplacementCharacter;
+      }
+    } else if (Point >= 0xDC00 && Point <= 0xDFFF) {
+      Point = ReplacementCharacter;
+    }
     AppendUtf8(FString, static_cast<unsigned long>(Point));
     return true;
   }
@@ -356,6 +366,7 @@ TReportCheck CheckReportShape(std::string_view Body) {
   {
     TReportReader Reader;
     if (TPlainReportScanner(Body).Read(Reader)) return {std::move(Reader.Report), {}};
+    if (!Reader.Error.empty()) return Refused(std::move(Reader.Error));
   }
   TReportReader Reader;
   if (!nlohmann::json::sax_parse(Body, &Reader)) return Refused(Reader.Error.empty() ? "not JSON" : Reader.Error);

@@ -10,6 +10,9 @@
 
 namespace nimbrel::service {
 
+// The most versions whose hold requests are counted at once.
+inline constexpr std::int64_t MaxHoldVersions = 10000;
+
 enum class TPutResult {
   Stored,
   KeyTaken,  // a report with this key exists; nothing stored
@@ -34,11 +37,13 @@ class TReportStore {
   virtual std::optional<std::int64_t> CountEntryReports(const std::string& From, const std::string& Name,
                                                         std::int64_t NotBefore) = 0;
 
-  // Deletes every report stored before Cutoff; answers how many went, or empty when the store fails.
+  // Deletes every report stored before Cutoff, and the hold counts of versions that had no hold
+  // request since; answers how many reports went, or empty when the store fails.
   virtual std::optional<std::int64_t> DeleteBefore(std::int64_t Cutoff) = 0;
 
-  // Counts one hold request for Version; false when the store fails.
-  virtual bool AddHold(const std::string& Version) = 0;
+  // Counts one hold request for Version at Now. A version not counted yet is taken only while
+  // fewer than MaxHoldVersions are; false when it was not (or the store fails).
+  virtual bool AddHold(const std::string& Version, std::int64_t Now) = 0;
 
   // How many hold requests Version has sent; 0 when none (or the store fails).
   virtual std::int64_t HoldCount(const std::string& Version) = 0;

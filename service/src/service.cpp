@@ -77,7 +77,7 @@ TService::TService(TConfig Config, TEntryInfo Entries, TReportStore& Store, TClo
       FEntries(std::move(Entries)),
       FStore(Store),
       FClock(std::move(Clock)),
-      FUploads(FConfig.UploadsPerMinute),
+      FLimit(FConfig.UploadsPerMinute),
       FServer(MakeServer(Tls)) {
   Route();
 }
@@ -147,6 +147,16 @@ void TService::Route() {
   }));
 }
 
+std::string TService::ClientOf(const httplib::Request& Request) const {
+  std::string ForwardedFor;
+  const size_t Count = Request.get_header_value_count("X-Forwarded-For");
+  for (size_t I = 0; I < Count; ++I) {
+    if (I > 0) ForwardedFor += ',';
+    ForwardedFor += Request.get_header_value("X-Forwarded-For", I);
+  }
+  return ClientAddress(Request.remote_addr, ForwardedFor, FConfig.TrustedProxies);
+}
+
 std::int64_t TService::OldestKept() const {
   return FClock() - static_cast<std::int64_t>(FConfig.RetentionDays) * SecondsPerDay;
 }
@@ -156,8 +166,10 @@ void TService::AnswerInit(const httplib::Request& Request, httplib::Response& Re
                           Request.get_header_value("User-Command")};
   Response.set_header("Cache-Control", "no-store");
   if (IsHoldRequest(Init)) {
-    // Only well-formed versions are counted, so that the table cannot be filled with junk names.
-    if (ParseVersion(Init.Version)) FStore.AddHold(Init.Version);
+    if (!FLimit.Allow(ClientOf(Request), FClock())) return Refuse(Response, 429, "too many requests");
+    // Only well-formed versions are counted, each under one spelling, so that the table cannot be
+    // filled with junk names.
+    if (const auto Version = ParseVersion(Init.Version)) FStore.AddHold(FormatVersion(*Version), FClock());
     Response.set_content("{}", JsonType);
     return;
   }
@@ -166,7 +178,7 @@ void TService::AnswerInit(const httplib::Request& Request, httplib::Response& Re
 
 void TService::AnswerUpload(const httplib::Request& Request, httplib::Response& Response,
                             const httplib::ContentReader& Reader) {
-  if (!FUploads.Allow(Request.remote_addr, FClock())) return Refuse(Response, 429, "too many reports");
+  if (!FLimit.Allow(ClientOf(Request), FClock())) return Refuse(Response, 429, "too many reports");
   if (Request.is_multipart_form_data()) return Refuse(Response, 400, "not a JSON body");
   std::string Body;
   bool TooLarge = false;

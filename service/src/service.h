@@ -65,12 +65,13 @@ class TService {
   void AnswerRoot(const httplib::Request& Request, httplib::Response& Response);
   void AnswerEntry(const httplib::Request& Request, httplib::Response& Response);
   std::int64_t OldestKept() const;
+  std::string ClientOf(const httplib::Request& Request) const;
 
   TConfig FConfig;
   TEntryInfo FEntries;
   TReportStore& FStore;
   TClock FClock;
-  TRateLimit FUploads;
+  TRateLimit FLimit;  // uploads and hold requests, per client address
   std::unique_ptr<httplib::Server> FServer;
   int FListenSocket = -1;  // the socket Bind bound, once it has
 

@@ -1,4 +1,5 @@
-// The SQLite store: one connection behind a lock, prepared statements, one transaction per report.
+// The SQLite store: one writing connection behind a lock and a few read connections, prepared
+// statements, one transaction per report.
 #include "sqlite_store.h"
 
 #include <sqlite3.h>
@@ -34,7 +35,9 @@ CREATE TRIGGER IF NOT EXISTS reports_added AFTER INSERT ON reports
   BEGIN UPDATE usage SET bytes = bytes + NEW.size WHERE id = 1; END;
 CREATE TRIGGER IF NOT EXISTS reports_removed AFTER DELETE ON reports
   BEGIN UPDATE usage SET bytes = bytes - OLD.size WHERE id = 1; END;
-CREATE TABLE IF NOT EXISTS holds (version TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;
+-- "last": the latest hold request's time; a version silent for the retention time is deleted.
+CREATE TABLE IF NOT EXISTS holds (version TEXT PRIMARY KEY, count INTEGER NOT NULL, last INTEGER NOT NULL DEFAULT 0)
+  WITHOUT ROWID;
 -- How many reports stored in each second list each entry. Only reports stored before some time
 -- are ever deleted, so the rows of those seconds go with them and every count stays exact.
 CREATE TABLE IF NOT EXISTS entry_counts (
@@ -66,6 +69,9 @@ DROP TABLE report_entries;
 
 // Reports indexed in one transaction at most: bounds how long an upload waits for the index.
 constexpr int IndexBatchReports = 256;
+
+// Read connections: as many page reads at once, each in a read transaction of its own.
+constexpr int ReaderCount = 4;
 
 // A report's entries as one blob: for each, the "from" and then the name, each as a 4-byte
 // little-endian length and its bytes. Texts may hold any byte, NUL included.
@@ -148,6 +154,34 @@ class TStatementUse {
 void TSqliteStore::TDatabaseCloser::operator()(sqlite3* Database) const { sqlite3_close_v2(Database); }
 void TSqliteStore::TStatementFinalizer::operator()(sqlite3_stmt* Statement) const { sqlite3_finalize(Statement); }
 
+// One read connection lent to one caller until the lease ends.
+class TSqliteStore::TReaderLease {
+ public:
+  TReaderLease(TSqliteStore& Store, TReader& Reader) : FStore(Store), FReader(Reader) {}
+  ~TReaderLease() {
+    {
+      const std::lock_guard Lock(FStore.FReaderLock);
+      FStore.FIdleReaders.push_back(&FReader);
+    }
+    FStore.FReaderFree.notify_one();
+  }
+  TReaderLease(const TReaderLease&) = delete;
+  TReaderLease& operator=(const TReaderLease&) = delete;
+  TReader* operator->() const { return &FReader; }
+
+ private:
+  TSqliteStore& FStore;
+  TReader& FReader;
+};
+
+TSqliteStore::TReaderLease TSqliteStore::TakeReader() {
+  std::unique_lock Lock(FReaderLock);
+  FReaderFree.wait(Lock, [this] { return !FIdleReaders.empty(); });
+  TReader* Reader = FIdleReaders.back();
+  FIdleReaders.pop_back();
+  return TReaderLease(*this, *Reader);
+}
+
 TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes, bool IndexInBackground)
     : FCapBytes(CapBytes) {
   sqlite3* Opened = nullptr;
@@ -160,6 +194,11 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
   }
   sqlite3_busy_timeout(FDatabase.get(), 5000);
   if (!Execute(Schema)) throw std::runtime_error("cannot set up " + File.string() + ": " + sqlite3_errmsg(FDatabase.get()));
+  // Files written before holds expired have no "last"; their rows go at the first expiry.
+  if (!HasColumn("holds", "last") && !Execute("ALTER TABLE holds ADD COLUMN last INTEGER NOT NULL DEFAULT 0") &&
+      !HasColumn("holds", "last")) {
+    throw std::runtime_error("cannot set up " + File.string() + ": " + sqlite3_errmsg(FDatabase.get()));
+  }
   if (!CountEarlierReports()) {
     throw std::runtime_error("cannot count the entries of " + File.string() + ": " + sqlite3_errmsg(FDatabase.get()));
   }
@@ -167,19 +206,39 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
   FInsertUnindexed = Prepare("INSERT INTO unindexed_entries (report_id, created, entries) VALUES (?1, ?2, ?3)");
   FSelectUnindexed = Prepare("SELECT report_id, created, entries FROM unindexed_entries ORDER BY report_id LIMIT ?1");
   FDeleteUnindexed = Prepare("DELETE FROM unindexed_entries WHERE report_id <= ?1");
-  FSelectUnindexedSince = Prepare("SELECT entries FROM unindexed_entries WHERE created >= ?1");
   FAddEntryCount = Prepare(
       "INSERT INTO entry_counts (source, name, created, reports) VALUES (?1, ?2, ?3, ?4) "
       "ON CONFLICT (source, name, created) DO UPDATE SET reports = reports + excluded.reports");
-  FSelectReport = Prepare("SELECT body FROM reports WHERE key = ?1 AND created >= ?2");
-  FCountEntries = Prepare(
-      "SELECT coalesce(sum(reports), 0) FROM entry_counts WHERE source = ?1 AND name = ?2 AND created >= ?3");
   FDeleteBefore = Prepare("DELETE FROM reports WHERE created < ?1");
   FDeleteCountsBefore = Prepare("DELETE FROM entry_counts WHERE created < ?1");
+  FDeleteHoldsBefore = Prepare("DELETE FROM holds WHERE last < ?1");
   FAddHold = Prepare(
-      "INSERT INTO holds (version, count) VALUES (?1, 1) ON CONFLICT (version) DO UPDATE SET count = count + 1");
+      "INSERT INTO holds (version, count, last) SELECT ?1, 1, ?2 "
+      "WHERE (SELECT count(*) FROM holds) < ?3 OR EXISTS (SELECT 1 FROM holds WHERE version = ?1) "
+      "ON CONFLICT (version) DO UPDATE SET count = count + 1, last = max(last, excluded.last)");
   FSelectHold = Prepare("SELECT count FROM holds WHERE version = ?1");
   FSelectUsage = Prepare("SELECT bytes FROM usage WHERE id = 1");
+
+  for (int I = 0; I < ReaderCount; ++I) {
+    sqlite3* Reading = nullptr;
+    const int Opened = sqlite3_open_v2(File.c_str(), &Reading, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    auto Reader = std::make_unique<TReader>();
+    Reader->Database.reset(Reading);
+    if (Opened != SQLITE_OK) {
+      throw std::runtime_error("cannot open " + File.string() + ": " +
+                               (Reading != nullptr ? sqlite3_errmsg(Reading) : sqlite3_errstr(Opened)));
+    }
+    // Only a log being recovered after a crash holds a reader up.
+    sqlite3_busy_timeout(Reading, 1000);
+    sqlite3_exec(Reading, "PRAGMA query_only = ON", nullptr, nullptr, nullptr);
+    Reader->SelectReport = Prepare(Reading, "SELECT body FROM reports WHERE key = ?1 AND created >= ?2");
+    Reader->CountEntries = Prepare(
+        Reading, "SELECT coalesce(sum(reports), 0) FROM entry_counts WHERE source = ?1 AND name = ?2 AND created >= ?3");
+    Reader->SelectUnindexedSince = Prepare(Reading, "SELECT entries FROM unindexed_entries WHERE created >= ?1");
+    Reader->AnyUnindexed = Prepare(Reading, "SELECT EXISTS (SELECT 1 FROM unindexed_entries)");
+    FIdleReaders.push_back(Reader.get());
+    FReaders.push_back(std::move(Reader));
+  }
 
   // The maintenance thread copies the log twice a second, but under steady writes its passive
   // copies rarely let the log start over, so the request connection still copies it every 4 MiB.
@@ -230,6 +289,15 @@ void TSqliteStore::Maintain(bool Index) {
   }
 }
 
+bool TSqliteStore::HasColumn(const char* Table, const char* Column) {
+  sqlite3_stmt* Statement = nullptr;
+  const std::string Sql = std::string("SELECT 1 FROM pragma_table_info('") + Table + "') WHERE name = ?1";
+  if (sqlite3_prepare_v2(FDatabase.get(), Sql.c_str(), -1, &Statement, nullptr) != SQLITE_OK) return false;
+  const TStatement Owned(Statement);
+  sqlite3_bind_text(Statement, 1, Column, -1, SQLITE_STATIC);
+  return sqlite3_step(Statement) == SQLITE_ROW;
+}
+
 bool TSqliteStore::CountEarlierReports() {
   const auto HasEarlierTable = [this] {
     sqlite3_stmt* Statement = nullptr;
@@ -258,6 +326,15 @@ int TSqliteStore::IndexPending() {
     std::int64_t Created;
     auto operator<=>(const TRow&) const = default;
   };
+  {
+    // Looked at first on a read connection: with nothing waiting, no write lock is asked for, so
+    // neither this store's requests nor another process wait on it.
+    const TReaderLease Reader = TakeReader();
+    TStatementUse Any(Reader->AnyUnindexed.get());
+    const int Step = Any.Step();
+    if (Step != SQLITE_ROW) return -1;
+    if (Any.IntegerColumn(0) == 0) return 0;
+  }
   const std::lock_guard Lock(FLock);
   if (!Execute("BEGIN IMMEDIATE")) return -1;
   // The blobs stay owned here while their rows are added.
@@ -304,13 +381,16 @@ int TSqliteStore::IndexPending() {
   return -1;
 }
 
-TSqliteStore::TStatement TSqliteStore::Prepare(const char* Sql) {
+TSqliteStore::TStatement TSqliteStore::Prepare(const char* Sql) { return Prepare(FDatabase.get(), Sql); }
+
+TSqliteStore::TStatement TSqliteStore::Prepare(sqlite3* Database, const char* Sql) {
   sqlite3_stmt* Statement = nullptr;
-  if (sqlite3_prepare_v3(FDatabase.get(), Sql, -1, SQLITE_PREPARE_PERSISTENT, &Statement, nullptr) != SQLITE_OK) {
-    throw std::runtime_error(std::string("cannot prepare a statement: ") + sqlite3_errmsg(FDatabase.get()));
+  if (sqlite3_prepare_v3(Database, Sql, -1, SQLITE_PREPARE_PERSISTENT, &Statement, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(std::string("cannot prepare a statement: ") + sqlite3_errmsg(Database));
   }
   return TStatement(Statement);
 }
+
 
 bool TSqliteStore::Execute(const char* Sql) {
   return sqlite3_exec(FDatabase.get(), Sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -361,8 +441,8 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredF
 std::optional<TReport> TSqliteStore::Get(const std::string& Key, std::int64_t NotBefore) {
   std::string Body;
   {
-    const std::lock_guard Lock(FLock);
-    TStatementUse Select(FSelectReport.get());
+    const TReaderLease Reader = TakeReader();
+    TStatementUse Select(Reader->SelectReport.get());
     if (!Select.Text(1, Key) || !Select.Integer(2, NotBefore) || Select.Step() != SQLITE_ROW) return std::nullopt;
     Body = Select.TextColumn(0);
   }
@@ -371,18 +451,19 @@ std::optional<TReport> TSqliteStore::Get(const std::string& Key, std::int64_t No
 
 std::optional<std::int64_t> TSqliteStore::CountEntryReports(const std::string& From, const std::string& Name,
                                                             std::int64_t NotBefore) {
-  const std::lock_guard Lock(FLock);
-  // One read transaction, so that a batch the other process indexes meanwhile is counted once.
-  if (!Execute("BEGIN")) return std::nullopt;
+  const TReaderLease Reader = TakeReader();
+  sqlite3* Database = Reader->Database.get();
+  // One read transaction, so that a batch indexed meanwhile is counted once.
+  if (sqlite3_exec(Database, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return std::nullopt;
   std::optional<std::int64_t> Total;
   {
-    TStatementUse Count(FCountEntries.get());
+    TStatementUse Count(Reader->CountEntries.get());
     if (Count.Text(1, From) && Count.Text(2, Name) && Count.Integer(3, NotBefore) && Count.Step() == SQLITE_ROW) {
       Total = Count.IntegerColumn(0);
     }
   }
   if (Total) {
-    TStatementUse Select(FSelectUnindexedSince.get());
+    TStatementUse Select(Reader->SelectUnindexedSince.get());
     int Step = Select.Integer(1, NotBefore) ? Select.Step() : SQLITE_ERROR;
     for (; Step == SQLITE_ROW && Total; Step = Select.Step()) {
       bool Listed = false;
@@ -395,7 +476,7 @@ std::optional<std::int64_t> TSqliteStore::CountEntryReports(const std::string& F
     }
     if (Step != SQLITE_DONE) Total.reset();
   }
-  Execute("COMMIT");
+  sqlite3_exec(Database, "COMMIT", nullptr, nullptr, nullptr);
   return Total;
 }
 
@@ -411,15 +492,20 @@ std::optional<std::int64_t> TSqliteStore::DeleteBefore(std::int64_t Cutoff) {
     TStatementUse DeleteCounts(FDeleteCountsBefore.get());
     if (!DeleteCounts.Integer(1, Cutoff) || DeleteCounts.Step() != SQLITE_DONE) Deleted.reset();
   }
+  if (Deleted) {
+    TStatementUse DeleteHolds(FDeleteHoldsBefore.get());
+    if (!DeleteHolds.Integer(1, Cutoff) || DeleteHolds.Step() != SQLITE_DONE) Deleted.reset();
+  }
   if (Deleted && Execute("COMMIT")) return Deleted;
   Execute("ROLLBACK");
   return std::nullopt;
 }
 
-bool TSqliteStore::AddHold(const std::string& Version) {
+bool TSqliteStore::AddHold(const std::string& Version, std::int64_t Now) {
   const std::lock_guard Lock(FLock);
   TStatementUse Add(FAddHold.get());
-  return Add.Text(1, Version) && Add.Step() == SQLITE_DONE;
+  return Add.Text(1, Version) && Add.Integer(2, Now) && Add.Integer(3, MaxHoldVersions) &&
+         Add.Step() == SQLITE_DONE && sqlite3_changes(FDatabase.get()) == 1;
 }
 
 std::int64_t TSqliteStore::HoldCount(const std::string& Version) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "report_store.h"
 #include "stored_form.h"
@@ -18,7 +19,8 @@ namespace nimbrel::service {
 
 class TSqliteStore final : public TReportStore {
  public:
-  // Opens File, creating it and its tables when missing. Puts that would take the stored reports
+  // Opens File, creating it and its tables when missing. Reports are read on connections of their
+  // own, which never wait for a writer, this process's or another's. Puts that would take the stored reports
   // past CapBytes answer Full. Throws std::runtime_error when the file cannot be opened or set up.
   // Unless IndexInBackground is false, a thread of the store's own calls IndexPending ten times a
   // second until the store is destroyed.
@@ -30,14 +32,14 @@ class TSqliteStore final : public TReportStore {
   std::optional<std::int64_t> CountEntryReports(const std::string& From, const std::string& Name,
                                                 std::int64_t NotBefore) override;
   std::optional<std::int64_t> DeleteBefore(std::int64_t Cutoff) override;
-  bool AddHold(const std::string& Version) override;
+  bool AddHold(const std::string& Version, std::int64_t Now) override;
   std::int64_t HoldCount(const std::string& Version) override;
   std::int64_t UsedBytes() override;
 
   // A report's entries are stored with it and taken into the count index later, many reports in
   // one transaction; counts include both. Indexes the oldest waiting reports, at most one batch,
-  // and answers how many it took (0 when none waited), or -1 when the database failed and they
-  // still wait. Safe beside every other call, and beside another store on the same file.
+  // and answers how many it took (0 when none waited, found without asking for the write lock),
+  // or -1 when the database failed and they still wait. Safe beside every other call, and beside another store on the same file.
   int IndexPending();
 
  private:
@@ -54,11 +56,26 @@ class TSqliteStore final : public TReportStore {
   TPutResult PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now);
   void Maintain(bool Index);
   bool CountEarlierReports();
+  bool HasColumn(const char* Table, const char* Column);
 
-  std::mutex FLock;  // one connection, used by one thread at a time
+  // A connection of its own for reads: in WAL mode its read transactions never wait for a writer,
+  // this process's or another's.
+  struct TReader {
+    std::unique_ptr<sqlite3, TDatabaseCloser> Database;
+    TStatement SelectReport, CountEntries, SelectUnindexedSince, AnyUnindexed;
+  };
+  class TReaderLease;
+  TReaderLease TakeReader();
+  static TStatement Prepare(sqlite3* Database, const char* Sql);
+
+  std::mutex FLock;  // the writing connection, used by one thread at a time
   std::unique_ptr<sqlite3, TDatabaseCloser> FDatabase;
   std::int64_t FCapBytes;
-  TStatement FInsertReport, FInsertUnindexed, FSelectUnindexed, FDeleteUnindexed, FSelectUnindexedSince, FAddEntryCount, FSelectReport, FCountEntries, FDeleteBefore, FDeleteCountsBefore, FAddHold, FSelectHold,
+  std::vector<std::unique_ptr<TReader>> FReaders;
+  std::mutex FReaderLock;
+  std::condition_variable FReaderFree;
+  std::vector<TReader*> FIdleReaders;  // guarded by FReaderLock
+  TStatement FInsertReport, FInsertUnindexed, FSelectUnindexed, FDeleteUnindexed, FAddEntryCount, FDeleteBefore, FDeleteCountsBefore, FDeleteHoldsBefore, FAddHold, FSelectHold,
       FSelectUsage;
 
   // Indexes waiting entries, and copies the log into the database file on a connection of its

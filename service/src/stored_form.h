@@ -14,7 +14,8 @@ struct TStoredForm {
   std::string Body;  // StoredReportText of the report
   // Each startup entry once: its "from" and the file-name part of its item, both through LowerUtf8.
   std::set<std::pair<std::string, std::string>> Entries;
-  // The bytes the storage cap counts: the body and the texts of the entries.
+  // The bytes the storage cap counts: about what the store takes for the report and its entries,
+  // indexes included.
   std::int64_t Size = 0;
 };
 

@@ -169,4 +169,21 @@ std::string_view ItemFileName(std::string_view Item) {
   return Cut == std::string_view::npos ? Item : Item.substr(Cut + 1);
 }
 
+std::string WithoutBidiControls(std::string_view Text) {
+  std::string Out;
+  Out.reserve(Text.size());
+  for (size_t I = 0; I < Text.size(); ++I) {
+    // U+202A-U+202E are E2 80 AA-AE, U+2066-U+2069 are E2 81 A6-A9.
+    if (Text[I] == '\xE2' && I + 2 < Text.size()) {
+      const auto Second = static_cast<unsigned char>(Text[I + 1]), Third = static_cast<unsigned char>(Text[I + 2]);
+      if ((Second == 0x80 && Third >= 0xAA && Third <= 0xAE) || (Second == 0x81 && Third >= 0xA6 && Third <= 0xA9)) {
+        I += 2;
+        continue;
+      }
+    }
+    Out += Text[I];
+  }
+  return Out;
+}
+
 }  // namespace nimbrel::service

@@ -25,6 +25,10 @@ std::optional<std::string> PercentDecodeSegment(std::string_view Segment);
 // Percent-encodes every byte outside A-Z a-z 0-9 - . _ ~, so that the text stays one address segment.
 std::string PercentEncodeSegment(std::string_view Text);
 
+// Text without the bidirectional embedding, override and isolate controls (U+202A-U+202E,
+// U+2066-U+2069), which would otherwise turn the text around it. Text must be valid UTF-8.
+std::string WithoutBidiControls(std::string_view Text);
+
 // Everything after the last "\" or ":" of a stored startup item; the whole text when there is none.
 std::string_view ItemFileName(std::string_view Item);
 

@@ -22,4 +22,9 @@ std::optional<TVersion> ParseVersion(std::string_view Text) {
   return Version;
 }
 
+std::string FormatVersion(const TVersion& Version) {
+  return std::to_string(Version[0]) + "." + std::to_string(Version[1]) + "." + std::to_string(Version[2]) + "." +
+         std::to_string(Version[3]);
+}
+
 }  // namespace nimbrel::service

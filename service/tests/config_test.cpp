@@ -24,9 +24,20 @@ TEST(Config, TheExampleFileLoads) {
   EXPECT_EQ(Config.RetentionDays, 90);
 }
 
+TEST(Config, TrustedProxiesAreAddressesAndRanges) {
+  const TConfigLoad Load =
+      ParseConfig(R"({"latest_version":"1","trusted_proxies":["127.0.0.1","10.0.0.0/8","2001:db8::/32"]})");
+  ASSERT_TRUE(Load.Config) << Load.Error;
+  ASSERT_EQ(Load.Config->TrustedProxies.size(), 3u);
+  EXPECT_EQ(ClientAddress("10.9.8.7", "203.0.113.5", Load.Config->TrustedProxies), "203.0.113.5");
+  EXPECT_EQ(ClientAddress("2001:db8:5::1", "203.0.113.5", Load.Config->TrustedProxies), "203.0.113.5");
+  EXPECT_EQ(ClientAddress("127.0.0.2", "203.0.113.5", Load.Config->TrustedProxies), "127.0.0.2");
+}
+
 TEST(Config, DefaultsForMissingLimits) {
   const TConfigLoad Load = ParseConfig(R"({"latest_version":"1.2"})");
   ASSERT_TRUE(Load.Config) << Load.Error;
+  EXPECT_TRUE(Load.Config->TrustedProxies.empty());
   EXPECT_EQ(Load.Config->RetentionDays, 90);
   EXPECT_EQ(Load.Config->UploadsPerMinute, 300);
   EXPECT_EQ(Load.Config->LatestVersion, (TVersion{1, 2, 0, 0}));
@@ -51,6 +62,10 @@ TEST(Config, RefusesWhatWouldBreakTheProgramOrIsMistyped) {
            TCase{"ZeroRetention", R"({"latest_version":"1","retention_days":0})", "retention_days"},
            TCase{"NegativeCap", R"({"latest_version":"1","storage_cap_bytes":-5})", "storage_cap_bytes"},
            TCase{"RateAsText", R"({"latest_version":"1","uploads_per_minute_per_address":"300"})", "uploads"},
+           TCase{"ProxiesNotAnArray", R"({"latest_version":"1","trusted_proxies":"10.0.0.1"})", "trusted_proxies"},
+           TCase{"ProxyNotAnAddress", R"({"latest_version":"1","trusted_proxies":["proxy.example"]})", "proxy.example"},
+           TCase{"ProxyRangeWithHostBits", R"({"latest_version":"1","trusted_proxies":["10.0.0.1/8"]})", "10.0.0.1/8"},
+           TCase{"ProxyNotAString", R"({"latest_version":"1","trusted_proxies":[10]})", "trusted_proxies"},
        }) {
     SCOPED_TRACE(Case.Name);
     const TConfigLoad Load = ParseConfig(Case.Text);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "client_address.h"
 #include "postgresql_fixture.h"
 #include "postgresql_store.h"
 #include "service_fixture.h"
@@ -217,6 +218,53 @@ TEST(Http, UploadsPastTheRateLimitGet429UntilTheNextMinute) {
   EXPECT_EQ(Upload(Client, Body)->status, 200);
 }
 
+TEST(Http, BehindATrustedProxyEachClientHasItsOwnLimit) {
+  const std::string Body = ReportBody({MemoryObject});
+  const auto From = [&](httplib::Client& Client, const std::string& Forwarded) {
+    return Client.Post("/report.php", {{"X-Forwarded-For", Forwarded}}, Body, "application/json")->status;
+  };
+  {
+    TConfig Config = TestConfig();
+    Config.UploadsPerMinute = 2;
+    Config.TrustedProxies = {*ParseAddressRange("127.0.0.0/8")};
+    TRunningService Service(std::move(Config));
+    auto Client = Service.Client();
+    EXPECT_EQ(From(Client, "203.0.113.1"), 200);
+    EXPECT_EQ(From(Client, "198.51.100.9, 203.0.113.1"), 200);
+    EXPECT_EQ(From(Client, "203.0.113.1"), 429);
+    EXPECT_EQ(From(Client, "203.0.113.2"), 200) << "another user behind the same proxy";
+  }
+  {
+    // Not trusted: the header is the client's own claim, and changing it gains nothing.
+    TConfig Config = TestConfig();
+    Config.UploadsPerMinute = 2;
+    TRunningService Service(std::move(Config));
+    auto Client = Service.Client();
+    EXPECT_EQ(From(Client, "203.0.113.1"), 200);
+    EXPECT_EQ(From(Client, "203.0.113.2"), 200);
+    EXPECT_EQ(From(Client, "203.0.113.3"), 429);
+  }
+}
+
+TEST(Http, HoldRequestsAreCountedUnderOneSpellingAndUnderTheLimit) {
+  TConfig Config = TestConfig();
+  Config.UploadsPerMinute = 3;
+  TRunningService Service(std::move(Config));
+  auto Client = Service.Client();
+  const auto Hold = [&](const std::string& Version) {
+    return Client.Get("/api.init.php", {{"User-Version", Version}, {"User-Command", "hold"}})->status;
+  };
+  EXPECT_EQ(Hold("0.1.0.0"), 200);
+  EXPECT_EQ(Hold("00000.00001.0.0"), 200);
+  EXPECT_EQ(Hold("0.01"), 200);
+  EXPECT_EQ(Service.Store().HoldCount("0.1.0.0"), 3);
+  EXPECT_EQ(Hold("0.2.0.0"), 429);
+  EXPECT_EQ(Upload(Client, ReportBody({MemoryObject}))->status, 429) << "holds and uploads share the limit";
+  EXPECT_EQ(Service.Store().HoldCount("0.2.0.0"), 0);
+  // The start-up answer itself is never limited.
+  EXPECT_EQ(Client.Get("/api.init.php", {{"User-Version", "0.1.0.0"}})->status, 200);
+}
+
 TEST(Http, TheExampleRateLimitLetsThreeHundredUploadsAMinuteThrough) {
   TRunningService Service;
   auto Client = Service.Client();
@@ -247,7 +295,7 @@ class TFailingStore final : public TReportStore {
     return std::nullopt;
   }
   std::optional<std::int64_t> DeleteBefore(std::int64_t) override { return std::nullopt; }
-  bool AddHold(const std::string&) override { return false; }
+  bool AddHold(const std::string&, std::int64_t) override { return false; }
   std::int64_t HoldCount(const std::string&) override { return 0; }
   std::int64_t UsedBytes() override { return 0; }
 };
@@ -323,6 +371,36 @@ TEST(Http, EntryPagesDecodeEachSegmentAfterSplitting) {
     EXPECT_NE(Shown->body.find(Case.Shows), std::string::npos) << Case.Path;
     EXPECT_EQ(Shown->get_header_value("Content-Security-Policy"), Csp);
   }
+}
+
+TEST(Http, EntryNamesCannotTurnThePageAroundAndDotNamesGetNoLink) {
+  TRunningService Service;
+  auto Client = Service.Client();
+  // Embeddings, overrides and isolates, each encoded in the address.
+  for (const char* Control : {"%E2%80%AA", "%E2%80%AB", "%E2%80%AC", "%E2%80%AD", "%E2%80%AE", "%E2%81%A6",
+                              "%E2%81%A7", "%E2%81%A8", "%E2%81%A9"}) {
+    const auto Shown = Page(Client, std::string("/entry/hkcu/") + Control + "exe.txt" + Control);
+    ASSERT_TRUE(Shown);
+    EXPECT_EQ(Shown->status, 200);
+    for (const char* Raw : {"\xE2\x80\xAA", "\xE2\x80\xAB", "\xE2\x80\xAC", "\xE2\x80\xAD", "\xE2\x80\xAE",
+                            "\xE2\x81\xA6", "\xE2\x81\xA7", "\xE2\x81\xA8", "\xE2\x81\xA9"}) {
+      EXPECT_EQ(Shown->body.find(Raw), std::string::npos) << Control;
+    }
+    EXPECT_NE(Shown->body.find("<h1 dir=\"auto\">exe.txt</h1>"), std::string::npos) << Control;
+  }
+  // Other right-to-left text stays as it is.
+  EXPECT_NE(Page(Client, "/entry/hkcu/%D8%A8%D8%B1%D9%86%D8%A7%D9%85%D8%AC")->body.find("<h1 dir=\"auto\">برنامج</h1>"),
+            std::string::npos);
+
+  const auto Uploaded = Upload(Client, ReportBody({MemoryObject, R"({"cate":"start","item":"C:\\Startup\\.","from":"FILE"})",
+                                                   R"({"cate":"start","item":"HKCU\\Run\\..","from":"HKCU"})",
+                                                   R"({"cate":"start","item":"HKCU\\Run\\ok.exe","from":"HKCU"})"}));
+  const std::string Html = Page(Client, "/?report=" + ProgramKey(Uploaded->body))->body;
+  EXPECT_NE(Html.find("<span dir=\"ltr\">C:\\Startup\\.</span>"), std::string::npos) << Html;
+  EXPECT_NE(Html.find("<span dir=\"ltr\">HKCU\\Run\\..</span>"), std::string::npos);
+  EXPECT_EQ(Html.find("href=\"/entry/file/.\""), std::string::npos);
+  EXPECT_EQ(Html.find("href=\"/entry/hkcu/..\""), std::string::npos);
+  EXPECT_NE(Html.find("href=\"/entry/hkcu/ok.exe\""), std::string::npos);
 }
 
 TEST(Http, HomeAndUnknownAddresses) {

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/text.h"
 #include "helpers.h"
 #include "report.h"
 
@@ -111,9 +112,53 @@ INSTANTIATE_TEST_SUITE_P(
                                                        R"({"cate":"clean","file":"a","state":"1","y":"1","x":"2"})"}), true},
         TBodyCase{"InvalidUtf8InValue", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"a\xC3(\",\"state\":\"1\"}"}), false},
         TBodyCase{"OverlongUtf8", ReportBody({MemoryObject, "{\"cate\":\"clean\",\"file\":\"\xC0\xAF\",\"state\":\"1\"}"}), false},
-        TBodyCase{"LoneSurrogateEscape", ReportBody({MemoryObject, R"({"cate":"clean","file":"\ud800","state":"1"})"}), false},
+        TBodyCase{"LoneSurrogateEscape", ReportBody({MemoryObject, R"({"cate":"clean","file":"\ud800","state":"1"})"}), true},
+        TBodyCase{"LoneSurrogateInABodyThatIsNotJson", "[" + MemoryObject + R"(,{"cate":"clean","file":"\ud800","state":1}])", false},
         TBodyCase{"OneByteOverFourMiB", Big(MaxReportBytes + 1), false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
+
+// A member the way the program writes it: the value through its own JSON escaping, which writes
+// each UTF-16 unit from 128 up as "\uXXXX", half surrogates included.
+std::string ProgramMember(const char* Key, const std::wstring& Value) {
+  std::string Escaped;
+  for (const wchar_t C : nimbrel::JsonEscape(Value)) Escaped += static_cast<char>(C);  // pure ASCII
+  return std::string("\"") + Key + "\":\"" + Escaped + "\"";
+}
+
+TEST(ReportCheck, LoneSurrogatesInTheProgramsEscapesBecomeReplacementCharacters) {
+  struct TCase {
+    std::wstring Name;  // UTF-16 units, as a Windows file or registry name may hold them
+    std::string Read;
+  };
+  const std::string Replacement = "\xEF\xBF\xBD";
+  const std::vector<TCase> Cases = {
+      {L"a\xDC00.exe", "a" + Replacement + ".exe"},
+      {L"a\xD800", "a" + Replacement},
+      {L"\xD800x", Replacement + "x"},
+      {L"\xDC00\xD800", Replacement + Replacement},
+      {L"\xD800\xD83D\xDE00", Replacement + "\xF0\x9F\x98\x80"},  // a high one, then a pair
+      {L"\xD83D\xDE00\xDE00", "\xF0\x9F\x98\x80" + Replacement},
+      {L"\xD800\\n", Replacement + "\\n"},
+  };
+  for (const TCase& Case : Cases) {
+    const std::string Body = ReportBody(
+        {"{" + ProgramMember("cate", L"memory") + "," + ProgramMember("old", L"1") + "," + ProgramMember("new", L"2") +
+             "," + ProgramMember("tot", L"3") + "}",
+         "{" + ProgramMember("cate", L"clean") + "," + ProgramMember("file", Case.Name) + "," +
+             ProgramMember("state", L"-1") + "}",
+         "{" + ProgramMember("cate", L"start") + "," + ProgramMember("item", L"C:\\Startup\\" + Case.Name) + "," +
+             ProgramMember("from", L"FILE") + "}",
+         "{" + ProgramMember("cate", L"install") + "," + ProgramMember("displayname", Case.Name) + "," +
+             ProgramMember("publisher", L"") + "}"});
+    const TReportCheck Check = CheckReport(Body);
+    ASSERT_TRUE(Check.Report) << Body << ": " << Check.Error;
+    EXPECT_EQ(Check.Report->Processes.at(0).File, Case.Read) << Body;
+    EXPECT_EQ(Check.Report->Startup.at(0).Item, "C:\\Startup\\" + Case.Read);
+    EXPECT_EQ(Check.Report->Installed.at(0).DisplayName, Case.Read);
+    // Stored and read back as it was taken.
+    EXPECT_EQ(ReadStoredReport(StoredReportText(*Check.Report))->Processes.at(0).File, Case.Read);
+  }
+}
 
 TEST(ReportCheck, ReadsEveryFigureAndRow) {
   const TReportCheck Check = CheckReport(ReportBody({MemoryObject, Clean, R"({"cate":"clean","file":"System","state":"1"})",
@@ -148,8 +193,8 @@ TEST(ReportCheck, RefusalTexts) {
            {ReportBody({MemoryObject, CleanHead + R"(1e999,"state":"1"})"}), "not JSON"},
            {ReportBody({MemoryObject, CleanHead + R"(null,"state":"1"})"}), "a value is not a string"},
            {ReportBody({MemoryObject, CleanHead + "\"a\tb\",\"state\":\"1\"}"}), "not JSON"},
-           {ReportBody({MemoryObject, CleanHead + R"("\ud800","state":"1"})"}), "not JSON"},
            {ReportBody({MemoryObject, CleanHead + R"("\q","state":"1"})"}), "not JSON"},
+           {ReportBody({MemoryObject, CleanHead + R"("\ud800","state":"7"})"}), "a process state is not 1, -2 or -1"},
            {ReportBody({MemoryObject, CleanHead + R"("a","state":"1",})"}), "not JSON"},
            {ReportBody({MemoryObject, CleanHead + R"("a","file":"b","state":"1"})"}), "a key repeats in one object"},
            {ReportBody({MemoryObject, CleanHead + R"(["a"],"state":"1"})"}), "a nested array"},

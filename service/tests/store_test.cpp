@@ -6,6 +6,8 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -45,6 +47,8 @@ class TStoreKind {
   virtual bool RefuseEntryNamed(const std::string& Name) = 0;
   // A store that cannot be opened must throw this.
   virtual void OpenUnopenable() = 0;
+  // Runs Sql on the test's database beside the store; false when it fails.
+  virtual bool Execute(const std::string& Sql) = 0;
 };
 
 class TSqliteKind final : public TStoreKind {
@@ -63,6 +67,13 @@ class TSqliteKind final : public TStoreKind {
     return Made;
   }
   void OpenUnopenable() override { TSqliteStore(FFolder.Path() / "no-such-folder" / "reports.sqlite", 1 << 20); }
+  bool Execute(const std::string& Sql) override {
+    sqlite3* Other = nullptr;
+    const bool Done = sqlite3_open(FFile.c_str(), &Other) == SQLITE_OK &&
+                      sqlite3_exec(Other, Sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(Other);
+    return Done;
+  }
 
  private:
   TTempDir FFolder;
@@ -85,6 +96,7 @@ class TPostgresqlKind final : public TStoreKind {
     const std::string& Address = FDatabase.Address();
     TPostgresqlStore(Address.substr(0, Address.rfind('/') + 1) + "no_such_database", 1 << 20, 1);
   }
+  bool Execute(const std::string& Sql) override { return FDatabase.Execute(Sql); }
 
  private:
   TPostgresqlDatabase FDatabase;
@@ -143,7 +155,7 @@ TEST_P(StoreTest, CountsReportsPerEntryIgnoringCaseOncePerReport) {
                             TCase{"hklm", "onedrive", 0, 0}, TCase{"file", "카카오톡 실행.lnk", 0, 1},
                             TCase{"file", "Start Menu", 0, 0}, TCase{"hkcu", "onedrive", 201, 0},
                             TCase{"hklm", Nul.c_str(), 0, 0}, TCase{"hklm", "it's", 0, 1}, TCase{"hklm", "\"{1,2}", 0, 1},
-                            TCase{"hklm", "", 0, 1}}) {
+                            TCase{"hklm", "", 0, 0}}) {  // no page shows an empty name: not counted
     EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count) << Case.From << "/" << Case.Name;
   }
   EXPECT_EQ(Store.CountEntryReports("hklm", Nul, 0), 1);
@@ -200,15 +212,49 @@ TEST_P(StoreTest, AFailureHalfWayStoresNothing) {
   EXPECT_TRUE(Store.Get("whole", 0));
 }
 
-TEST_P(StoreTest, HoldsAreCountedPerVersion) {
+TEST_P(StoreTest, HoldsAreCountedPerVersionExpireAndStayBounded) {
   const auto Opened = Open();
   TReportStore& Store = *Opened;
   EXPECT_EQ(Store.HoldCount("1.0.0.0"), 0);
-  EXPECT_TRUE(Store.AddHold("1.0.0.0"));
-  EXPECT_TRUE(Store.AddHold("1.0.0.0"));
-  EXPECT_TRUE(Store.AddHold("0.9.0.0"));
-  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 2);
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 100));
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 100));
+  EXPECT_TRUE(Store.AddHold("0.9.0.0", 100));
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 300));
+  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 3);
   EXPECT_EQ(Store.HoldCount("0.9.0.0"), 1);
+  // A version goes when it had no hold request since the cutoff; one that had keeps its count.
+  EXPECT_EQ(Store.DeleteBefore(200), 0);
+  EXPECT_EQ(Store.HoldCount("0.9.0.0"), 0);
+  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 3);
+  // Full: a new version is not taken, a counted one still counts.
+  ASSERT_TRUE(FKind->Execute("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                             std::to_string(MaxHoldVersions) +
+                             ") INSERT INTO holds (version, count, last) SELECT '9.9.9.' || i, 1, 400 FROM n"));
+  EXPECT_FALSE(Store.AddHold("2.0.0.0", 400));
+  EXPECT_EQ(Store.HoldCount("2.0.0.0"), 0);
+  EXPECT_TRUE(Store.AddHold("1.0.0.0", 400));
+  EXPECT_EQ(Store.HoldCount("1.0.0.0"), 4);
+}
+
+TEST_P(StoreTest, EntriesNoPageShowsAreNotStoredAndEntriesEqualInTheStoreAreOne) {
+  const auto Opened = Open();
+  TReportStore& Store = *Opened;
+  // NUL and U+FFFD are one text where NUL cannot be kept; the report is stored all the same.
+  const std::string Nul("a\0b.exe", 7);
+  ASSERT_EQ(Store.Put("r", SampleReport({{"HKCU\\Run\\" + Nul, "HKCU"}, {"HKCU\\Run\\a\uFFFDb.exe", "HKCU"},
+                                         {"C:\\Startup\\.", "FILE"}, {"HKCU\\Run\\..", "HKCU"},
+                                         {"HKCU\\Run\\", "HKCU"}, {"x\\kept.exe", "WEIRD"}, OneDrive}),
+                      100),
+            TPutResult::Stored);
+  ASSERT_TRUE(Store.Get("r", 0));
+  EXPECT_EQ(Store.Get("r", 0)->Startup.size(), 7u) << "the report keeps every row";
+  EXPECT_EQ(Store.CountEntryReports("hkcu", "a\uFFFDb.exe", 0), 1);
+  EXPECT_EQ(Store.CountEntryReports("hkcu", "onedrive", 0), 1);
+  for (const auto& [From, Name] : std::vector<std::pair<std::string, std::string>>{
+           {"file", "."}, {"hkcu", ".."}, {"hkcu", ""}, {"weird", "kept.exe"}}) {
+    EXPECT_EQ(Store.CountEntryReports(From, Name, 0), 0) << From << "/" << Name;
+  }
+  EXPECT_EQ(Store.Put("r", SampleReport(), 100), TPutResult::KeyTaken) << "only the report key is a taken key";
 }
 
 TEST_P(StoreTest, AnUnopenableDatabaseThrows) { EXPECT_THROW(FKind->OpenUnopenable(), std::runtime_error); }
@@ -265,6 +311,101 @@ TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
   ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry, indexed");
   EXPECT_EQ(Store.DeleteBefore(1000), 4);
   ExpectCounts(Store, {{"hkcu", "onedrive", 0, 0}, {"file", "카카오톡 실행.lnk", 0, 0}}, "all expired");
+}
+
+TEST_F(SqliteStoreTest, PageReadsNeverWaitForAnotherProcesssWriteLock) {
+  TSqliteStore Store(File, 1 << 20);  // indexing in the background, ten times a second
+  ASSERT_EQ(Store.Put("a", SampleReport({OneDrive}), 100), TPutResult::Stored);
+  // Another process takes the write lock and keeps it for five seconds.
+  const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
+                              "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                              "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(5); "
+                              "db.execute('COMMIT')\" '" + File.string() + "'";
+  FILE* Holder = ::popen(Command.c_str(), "r");
+  ASSERT_NE(Holder, nullptr);
+  char Line[16] = {};
+  ASSERT_NE(std::fgets(Line, sizeof Line, Holder), nullptr);
+  ASSERT_STREQ(Line, "held\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the background indexing now waits for it
+
+  using TClock = std::chrono::steady_clock;
+  const auto Timed = [](auto&& Call) {
+    const auto Start = TClock::now();
+    Call();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - Start).count();
+  };
+  std::optional<TReport> Report;
+  std::optional<std::int64_t> Count;
+  const auto ReadMs = Timed([&] { Report = Store.Get("a", 0); });
+  const auto CountMs = Timed([&] { Count = Store.CountEntryReports("hkcu", "onedrive", 0); });
+  std::printf("while another process holds the write lock: read %lld ms, count %lld ms\n",
+              static_cast<long long>(ReadMs), static_cast<long long>(CountMs));
+  EXPECT_TRUE(Report);
+  EXPECT_EQ(Count, 1);
+  // The lock is held for five seconds: anything that waited for it would take that long.
+  EXPECT_LT(ReadMs, 1000);
+  EXPECT_LT(CountMs, 1000);
+  EXPECT_EQ(::pclose(Holder), 0);
+}
+
+TEST_F(SqliteStoreTest, IndexingWithNothingWaitingAsksForNoLock) {
+  TSqliteStore Store(File, 1 << 20, false);
+  const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
+                              "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                              "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(3); "
+                              "db.execute('COMMIT')\" '" + File.string() + "'";
+  FILE* Holder = ::popen(Command.c_str(), "r");
+  ASSERT_NE(Holder, nullptr);
+  char Line[16] = {};
+  ASSERT_NE(std::fgets(Line, sizeof Line, Holder), nullptr);
+  const auto Start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Store.IndexPending(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(1)) << "it waited for the lock";
+  EXPECT_EQ(::pclose(Holder), 0);
+}
+
+TEST_F(SqliteStoreTest, TheCapHoldsTheFileItself) {
+  // Reports of a hundred entries each, no two alike: the entry counts and their index take more
+  // room than the reports' own text.
+  constexpr std::int64_t Cap = 2'000'000;
+  std::int64_t EmptyBytes = 0;
+  const auto FileBytes = [&] {
+    sqlite3* Other = nullptr;
+    std::int64_t Bytes = -1;
+    if (sqlite3_open(File.c_str(), &Other) == SQLITE_OK) {
+      sqlite3_exec(Other, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+      sqlite3_stmt* Statement = nullptr;
+      sqlite3_prepare_v2(Other, "SELECT (page_count - freelist_count) * page_size FROM pragma_page_count(), "
+                         "pragma_freelist_count(), pragma_page_size()", -1, &Statement, nullptr);
+      if (sqlite3_step(Statement) == SQLITE_ROW) Bytes = sqlite3_column_int64(Statement, 0);
+      sqlite3_finalize(Statement);
+    }
+    sqlite3_close(Other);
+    return Bytes;
+  };
+  TSqliteStore Store(File, Cap, false);
+  EmptyBytes = FileBytes();
+  int Stored = 0;
+  for (int Report = 0; Report < 10000; ++Report) {
+    std::vector<TStartRow> Startup;
+    for (int Entry = 0; Entry < 100; ++Entry) {
+      Startup.push_back({"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Program " +
+                             std::to_string(Report) + "-" + std::to_string(Entry) + ".exe",
+                         "HKCU"});
+    }
+    const TPutResult Result = Store.Put("k" + std::to_string(Report), SampleReport(std::move(Startup)), 100 + Report);
+    if (Result == TPutResult::Full) break;
+    ASSERT_EQ(Result, TPutResult::Stored);
+    ++Stored;
+    while (Store.IndexPending() > 0) {
+    }
+  }
+  const std::int64_t Taken = FileBytes() - EmptyBytes;
+  std::printf("%d reports stored; the cap counts %lld bytes, the file takes %lld more than an empty one\n", Stored,
+              static_cast<long long>(Store.UsedBytes()), static_cast<long long>(Taken));
+  EXPECT_GT(Stored, 10);
+  EXPECT_LE(Taken, Cap);
+  EXPECT_GE(Taken, Cap / 2) << "the cap counts far more than the file takes";
 }
 
 TEST_F(SqliteStoreTest, WaitingEntriesOutliveTheStoreAndAreTakenABatchAtATime) {
