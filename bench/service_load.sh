@@ -94,11 +94,6 @@ PY
   for number in 1 2; do
     start_service "front$number" "$database" "$config"
     front_pids+=("$started_pid")
-    if [ -z "$started_port" ] && [ "$number" = 1 ] && grep -q "configuration refused" "$work/front1.err"; then
-      config=$work/config.json  # a service without trusted_proxies: the limit is off here anyway
-      start_service "front$number" "$database" "$config"
-      front_pids+=("$started_pid")
-    fi
     if [ -z "$started_port" ]; then echo "the service did not start: $(cat "$work/front$number.err")"; return; fi
     ports+=("$started_port")
   done

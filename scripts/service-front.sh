@@ -34,13 +34,12 @@ if ! postgresql_throwaway_start "${TMPDIR:-/tmp}"; then
 fi
 
 # The example configuration, with nginx's address among the trusted proxies so that each client has
-# its own upload limit; a service that does not know the setting runs without it.
-python3 - "$root/service/config.example.json" "$work" <<'PY'
+# its own upload limit.
+python3 - "$root/service/config.example.json" "$work/config.json" <<'PY'
 import json, sys
 config = json.load(open(sys.argv[1], encoding="utf-8"))
-json.dump(config, open(sys.argv[2] + "/config-plain.json", "w", encoding="utf-8"), ensure_ascii=False)
 config["trusted_proxies"] = ["127.0.0.1"]
-json.dump(config, open(sys.argv[2] + "/config.json", "w", encoding="utf-8"), ensure_ascii=False)
+json.dump(config, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
 PY
 
 # Starts one service on a free port; sets started_port (empty when it did not start).
@@ -61,11 +60,6 @@ start_service() {
 
 config=$work/config.json
 start_service first "$config"
-if [ -z "$started_port" ] && grep -q "configuration refused" "$work/first.err"; then
-  echo "service-front: this service does not take trusted_proxies; every client shares nginx's upload limit" >&2
-  config=$work/config-plain.json
-  start_service first "$config"
-fi
 first=$started_port
 [ -n "$first" ] || { cat "$work/first.err" >&2; exit 1; }
 start_service second "$config"
