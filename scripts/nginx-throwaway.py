@@ -39,6 +39,9 @@ def missing():
     """Why a throwaway cannot start here, or None."""
     if nginx_binary() is None:
         return "nginx is not installed (Debian's nginx package; scripts/bootstrap.sh installs it)"
+    version = subprocess.run([nginx_binary(), "-v"], capture_output=True, text=True)
+    if version.returncode != 0:
+        return f"nginx does not run here: {version.stderr.strip()}"
     if shutil.which("openssl") is None:
         return "the openssl command is not installed (Debian's openssl package)"
     return None
