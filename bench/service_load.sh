@@ -4,7 +4,8 @@
 # so no queue builds up), the 50th and 99th percentile latency at half that rate, and the report
 # page's latency. Each store gets a fresh database in a temporary folder: a SQLite file, and a
 # throwaway PostgreSQL server with its durable defaults (every upload committed to disk before it
-# is answered). The load generator deletes what it stored after every 10 s run, so the database
+# is answered). Then the same load goes over HTTPS through nginx (deploy/nginx/nimbrel.conf) before
+# two services on that PostgreSQL database; without Debian's nginx that part is left out. The load generator deletes what it stored after every 10 s run, so the database
 # never holds more than one run.
 # Usage: bench/service_load.sh [seconds per run, default 10]
 set -euo pipefail
@@ -16,10 +17,14 @@ cmake -S "$root/service" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" -j 2 --target nimbrel-service service_load >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nimbrel-load-XXXXXX")
+chmod 755 "$work"
 service_pid=""
+front_pids=()
 . "$root/scripts/postgresql-throwaway.sh"
 cleanup() {
   if [ -n "$service_pid" ]; then kill -TERM "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
+  local pid
+  for pid in "${front_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   postgresql_throwaway_stop
   rm -rf "$work"
 }
@@ -36,19 +41,29 @@ config["storage_cap_bytes"] = 1 << 36
 json.dump(config, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
 PY
 
+# Starts a service on Database writing to Name.out and Name.err; sets started_pid and started_port
+# (empty when it did not start).
+start_service() {
+  local name=$1 database=$2 config=${3:-$work/config.json}
+  "$build/nimbrel-service" --config "$config" --data "$root/service/data" --port 0 \
+    --database "$database" >"$work/$name.out" 2>"$work/$name.err" &
+  started_pid=$!
+  started_port=""
+  for _ in $(seq 100); do
+    started_port=$(grep -o ':[0-9]*/$' "$work/$name.out" 2>/dev/null | tr -d ':/' || true)
+    [ -n "$started_port" ] && break
+    kill -0 "$started_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+}
+
 # Runs the service on Database and the load generator against it.
 measure() {
   local name=$1 database=$2
   echo "== $name"
-  "$build/nimbrel-service" --config "$work/config.json" --data "$root/service/data" --port 0 \
-    --database "$database" >"$work/service.out" 2>"$work/service.err" &
-  service_pid=$!
-  local port=""
-  for _ in $(seq 100); do
-    port=$(grep -o ':[0-9]*/$' "$work/service.out" 2>/dev/null | tr -d ':/' || true)
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
+  start_service service "$database"
+  service_pid=$started_pid
+  local port=$started_port
   if [ -z "$port" ]; then
     echo "the service did not start: $(cat "$work/service.err")"
   else
@@ -64,10 +79,60 @@ measure() {
 busy() {
   echo "load average $(cut -d' ' -f1-3 /proc/loadavg), CPU pressure $(grep -o 'avg60=[0-9.]*' /proc/pressure/cpu 2>/dev/null | head -n 1 || echo unknown)"
 }
+# Two services on Database behind a throwaway nginx with the shipped site, and the load generator
+# against nginx over HTTPS. Each service counts the upload limit of the address nginx passes on.
+measure_front() {
+  local name=$1 database=$2
+  echo "== $name"
+  python3 - "$work/config.json" "$work/config-front.json" <<'PY'
+import json, sys
+config = json.load(open(sys.argv[1], encoding="utf-8"))
+config["trusted_proxies"] = ["127.0.0.1"]
+json.dump(config, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
+PY
+  local config=$work/config-front.json ports=() port="" number
+  for number in 1 2; do
+    start_service "front$number" "$database" "$config"
+    front_pids+=("$started_pid")
+    if [ -z "$started_port" ]; then echo "the service did not start: $(cat "$work/front$number.err")"; return; fi
+    ports+=("$started_port")
+  done
+  mkdir -p "$work/nginx"
+  python3 "$root/scripts/nginx-throwaway.py" "$work/nginx" --upstream "127.0.0.1:${ports[0]}" \
+    --upstream "127.0.0.1:${ports[1]}" >/dev/null 2>"$work/nginx.err" &
+  local nginx_pid=$!
+  front_pids+=("$nginx_pid")
+  port=""
+  for _ in $(seq 100); do
+    kill -0 "$nginx_pid" 2>/dev/null || break
+    port=$(sed -n 's|^https://127.0.0.1:\([0-9]*\)/$|\1|p' "$work/nginx/address" 2>/dev/null || true)
+    if [ -n "$port" ] && python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1)' \
+        "$port" 2>/dev/null; then
+      break
+    fi
+    port=""
+    sleep 0.1
+  done
+  if [ -z "$port" ]; then
+    echo "nginx did not start: $(cat "$work/nginx.err" "$work/nginx/error.log" 2>/dev/null)"
+  else
+    "$build/service_load" --port "$port" --database "$database" --seconds "$seconds" --https "$work/nginx/ca.pem"
+  fi
+  local pid
+  for pid in "${front_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  front_pids=()
+}
+
 echo "machine: $(nproc) cores; $(busy) at the start"
 measure "SQLite (one file, WAL, synchronous=NORMAL)" "$work/reports.sqlite"
 if postgresql_throwaway_start "${TMPDIR:-/tmp}"; then
   measure "PostgreSQL $(basename "$(dirname "$POSTGRESQL_THROWAWAY_BIN")") (fsync and synchronous_commit on)" \
     "$NIMBREL_TEST_POSTGRESQL"
+  if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
+    measure_front "nginx (HTTPS, deploy/nginx/nimbrel.conf) before two services on that PostgreSQL" \
+      "$NIMBREL_TEST_POSTGRESQL"
+  else
+    echo "== nginx before two services: left out, nginx is not installed (Debian's nginx package)"
+  fi
 fi
 echo "$(busy) at the end"

@@ -26,8 +26,11 @@ packages=(
   libcpp-httplib-dev
 )
 # Only for tests, which are skipped with the reason printed when these cannot be installed: the
-# throwaway PostgreSQL server (initdb, pg_ctl) and the openssl command that makes a test certificate.
-optional=(postgresql openssl)
+# throwaway PostgreSQL server (initdb, pg_ctl), the openssl command that makes a test certificate,
+# and nginx, the reverse proxy that the deployment puts before several services (its tests and
+# scripts/service-front.sh run a throwaway one of their own; where the system starts services at
+# installation, Debian's package also starts the system's nginx on port 80).
+optional=(postgresql openssl nginx)
 
 missing=()
 for p in "${packages[@]}"; do

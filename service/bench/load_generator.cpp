@@ -4,7 +4,8 @@
 // Latency counts from the moment a request was due, so a service that falls behind shows it.
 // After every run it deletes what it stored, through the same kind of store the service uses.
 // Not a test: it checks nothing. Usage:
-//   service_load --port N --database FILE|postgresql://... [--seconds S] [--page-rate R]
+//   service_load --port N --database FILE|postgresql://... [--seconds S] [--page-rate R] [--https CA_FILE]
+// With --https it speaks HTTPS to 127.0.0.1:N (a front such as nginx), trusting the certificate in CA_FILE.
 #include <httplib.h>
 
 #include <algorithm>
@@ -96,7 +97,7 @@ TRun FixedRate(double Rate, double Seconds, const std::function<bool(int)>& Requ
 
 int main(int Count, char** Values) {
   int Port = 0;
-  std::string Database;
+  std::string Database, Ca;
   double Seconds = 10, PageRate = 200;
   for (int I = 1; I + 1 < Count; I += 2) {
     const std::string Name = Values[I], Value = Values[I + 1];
@@ -104,9 +105,12 @@ int main(int Count, char** Values) {
     if (Name == "--database") Database = Value;
     if (Name == "--seconds") Seconds = std::stod(Value);
     if (Name == "--page-rate") PageRate = std::stod(Value);
+    if (Name == "--https") Ca = Value;
   }
   if (Port <= 0 || Database.empty()) {
-    std::fputs("usage: service_load --port N --database FILE|postgresql://... [--seconds S] [--page-rate R]\n", stderr);
+    std::fputs("usage: service_load --port N --database FILE|postgresql://... [--seconds S] [--page-rate R] "
+               "[--https CA_FILE]\n",
+               stderr);
     return 2;
   }
   std::unique_ptr<TReportStore> Store;
@@ -117,17 +121,26 @@ int main(int Count, char** Values) {
     Store = std::make_unique<TSqliteStore>(Database, std::int64_t{1} << 40, false);
   }
   const auto DeleteStored = [&] { Store->DeleteBefore(std::int64_t{1} << 40); };
+  // A new connection per request, as the program makes them: over HTTPS that includes a handshake.
+  const auto NewClient = [&] {
+    httplib::Client Client((Ca.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + std::to_string(Port));
+    if (!Ca.empty()) {
+      Client.set_ca_cert_path(Ca.c_str());
+      Client.enable_server_certificate_verification(true);
+    }
+    Client.set_connection_timeout(5);
+    Client.set_read_timeout(10);
+    return Client;
+  };
   DeleteStored();
 
   std::vector<std::string> Reports;
   for (int Seed = 0; Seed < 16; ++Seed) Reports.push_back(RealisticReport(Seed));
   std::printf("report: %zu bytes (300 processes, 100 startup entries, 200 installed programs), %d senders, "
-              "a new connection per request, %.0f s per run\n",
-              Reports[0].size(), Senders, Seconds);
+              "a new %s connection per request, %.0f s per run\n",
+              Reports[0].size(), Senders, Ca.empty() ? "HTTP" : "HTTPS", Seconds);
   const auto Upload = [&](int I) {
-    httplib::Client Client("127.0.0.1", Port);
-    Client.set_connection_timeout(5);
-    Client.set_read_timeout(10);
+    httplib::Client Client = NewClient();
     const auto Answer = Client.Post("/report.php", Reports[static_cast<size_t>(I) % Reports.size()],
                                     "application/json");
     return Answer && Answer->status == 200 && Answer->body.starts_with("{\"pk\":\"");
@@ -167,7 +180,7 @@ int main(int Count, char** Values) {
   // Report pages of stored realistic reports.
   std::vector<std::string> Keys;
   {
-    httplib::Client Client("127.0.0.1", Port);
+    httplib::Client Client = NewClient();
     for (int I = 0; I < 200; ++I) {
       const auto Answer = Client.Post("/report.php", Reports[static_cast<size_t>(I) % Reports.size()],
                                       "application/json");
@@ -176,9 +189,7 @@ int main(int Count, char** Values) {
   }
   if (!Keys.empty()) {
     const TRun Pages = FixedRate(PageRate, Seconds, [&](int I) {
-      httplib::Client Client("127.0.0.1", Port);
-      Client.set_connection_timeout(5);
-      Client.set_read_timeout(10);
+      httplib::Client Client = NewClient();
       const auto Answer = Client.Get("/?report=" + Keys[static_cast<size_t>(I) % Keys.size()],
                                      {{"Accept-Language", "ko-KR,ko;q=0.9"}});
       return Answer && Answer->status == 200;
