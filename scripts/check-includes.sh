@@ -28,24 +28,25 @@ list_sources() {
   fi
 }
 
+# Every quoted include as "file:line:text", read in one pass; then each checked against the rules.
 breaches=$(
-  while IFS= read -r -d '' file; do
-    case "$file" in app/* | tests/app/* | bench/*) anywhere=1 ;; *) anywhere=0 ;; esac
-    for rule in "${rules[@]}"; do
-      folder=${rule%%|*}
-      banned=${rule#*|}
-      if [ "$folder" = "*" ]; then
-        [ "$anywhere" -eq 1 ] && continue
-        folder=${file%/*}/
-      else
-        case "$file" in "$folder"*) ;; *) continue ;; esac
-      fi
-      for prefix in $banned; do
-        grep -nE "^[[:space:]]*#[[:space:]]*include[[:space:]]+\"$prefix" "$file" |
-          sed "s|^|$file:|; s|\$|   ($folder must not include $prefix)|" || true
+  list_sources | xargs -0 -r grep -nHE '^[[:space:]]*#[[:space:]]*include[[:space:]]+"' |
+    while IFS= read -r hit; do
+      file=${hit%%:*}
+      included=${hit#*\"}
+      for rule in "${rules[@]}"; do
+        folder=${rule%%|*}
+        if [ "$folder" = "*" ]; then
+          case "$file" in app/* | tests/app/* | bench/*) continue ;; esac
+          folder=${file%/*}/
+        else
+          case "$file" in "$folder"*) ;; *) continue ;; esac
+        fi
+        for prefix in ${rule#*|}; do
+          case "$included" in "$prefix"*) echo "$hit   ($folder must not include $prefix)" ;; esac
+        done
       done
     done
-  done < <(list_sources)
 )
 if [ -n "$breaches" ]; then
   printf '%s\n' "$breaches" | sort -u
