@@ -6,15 +6,15 @@
 #include <chrono>
 #include <random>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/ascii.h"
 #include "base/utf.h"
 #include "bundle/install_page.h"
 #include "base/shell_open.h"
 #include "net/endpoints.h"
-#include "net/update_check.h"
-#include "net/update_prompt.h"
-#include "net/update_status.h"
+#include "update/update_check.h"
+#include "update/update_prompt.h"
+#include "update/update_status.h"
 #include "startup/autorun_page.h"
 #include "theme/theme_helper.h"
 #include "widgets/application.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "clean/clean_run.h"
-#include "net/init_check.h"
+#include "update/init_check.h"
 #include "clean/process_table.h"
 #include "clean/protection_list.h"
 #include "widgets/button.h"

@@ -6,7 +6,7 @@
 #include "app/startup.h"
 #include "base/shell_open.h"
 #include "base/system_library.h"
-#include "net/update_check.h"
+#include "update/update_check.h"
 #include "startup/task_scheduler.h"
 #include "widgets/application.h"
 

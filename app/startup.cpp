@@ -1,7 +1,7 @@
 // Module start-up, in the order later steps rely on.
 #include "app/startup.h"
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/paths.h"
 #include "base/sync.h"
 #include "clean/privileges.h"

@@ -17,7 +17,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/handle.h"
 #include "base/list_rows.h"
 #include "base/paths.h"

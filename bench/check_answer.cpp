@@ -19,7 +19,7 @@
 #include "base/handle.h"
 #include "base/utf.h"
 #include "bench/main_thread_watchdog.h"
-#include "net/update_check.h"
+#include "update/update_check.h"
 #include "widgets/application.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/handle.h"
 #include "base/paths.h"
 #include "base/registry.h"

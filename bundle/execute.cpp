@@ -7,7 +7,7 @@
 #include <exception>
 #include <memory>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/ascii.h"
 #include "base/handle.h"
 #include "base/paths.h"

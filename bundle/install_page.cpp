@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/paths.h"
 #include "bundle/execute.h"
 #include "bundle/install_registrations.h"

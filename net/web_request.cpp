@@ -2,7 +2,7 @@
 #include "net/web_request.h"
 
 #include "net/http_client.h"
-#include "net/update_check.h"
+#include "net/identity.h"
 
 namespace nimbrel {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/ascii.h"
 #include "base/sync.h"
 #include "base/shell_open.h"

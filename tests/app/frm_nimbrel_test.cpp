@@ -12,13 +12,13 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/sync.h"
 #include "base/utf.h"
 #include "bundle/install_page.h"
 #include "net/endpoints.h"
-#include "net/update_prompt.h"
-#include "net/update_status.h"
+#include "update/update_prompt.h"
+#include "update/update_status.h"
 #include "startup/autorun_page.h"
 #include "startup/task_scheduler.h"
 #include "tests/support/recorded_links.h"

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/handle.h"
 #include "base/sync.h"
 #include "base/system_library.h"

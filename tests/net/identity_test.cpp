@@ -1,5 +1,5 @@
 // The version text and the installation identifier, against the real registry of the test prefix.
-#include "net/update_check.h"
+#include "net/identity.h"
 
 #include <windows.h>
 

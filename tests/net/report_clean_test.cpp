@@ -15,7 +15,7 @@
 #include "clean/memory_status.h"
 #include "net/endpoints.h"
 #include "net/http_client.h"
-#include "net/update_check.h"
+#include "net/identity.h"
 #include "tests/clean/child_process.h"
 #include "tests/net/http_test_server.h"
 

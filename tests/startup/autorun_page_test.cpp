@@ -10,7 +10,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/utf.h"
 #include "base/sync.h"
 #include "net/endpoints.h"

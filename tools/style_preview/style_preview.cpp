@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "theme/orvanta_style.h"
 #include "theme/theme_helper.h"
 #include "widgets/application.h"

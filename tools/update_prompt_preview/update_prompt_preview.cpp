@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/text.h"
-#include "net/update_prompt.h"
+#include "update/update_prompt.h"
 #include "widgets/application.h"
 #include "widgets/control.h"
 

@@ -9,13 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/translate.h"
 #include "base/handle.h"
 #include "base/sync.h"
 #include "base/utf.h"
+#include "locale/translate.h"
 #include "net/http_client.h"
-#include "net/update_check.h"
-#include "net/update_prompt.h"
+#include "net/identity.h"
+#include "update/update_check.h"
+#include "update/update_prompt.h"
 #include "tests/net/http_test_server.h"
 #include "tests/support/recorded_links.h"
 #include "widgets/application.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/paths.h"
 #include "base/sync.h"
 #include "base/utf.h"

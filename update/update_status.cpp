@@ -1,10 +1,10 @@
 // The update bar.
-#include "net/update_status.h"
+#include "update/update_status.h"
 
 #include <commctrl.h>
 
 #include "base/shell_open.h"
-#include "net/update_prompt.h"
+#include "update/update_prompt.h"
 #include "widgets/application.h"
 
 namespace nimbrel {

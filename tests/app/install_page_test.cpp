@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "app/frm_nimbrel.h"
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/sync.h"
 #include "tests/bundle/uninstall_seed.h"
 #include "widgets/application.h"

@@ -1,5 +1,5 @@
 // The update prompt as a user and a screen reader meet it, and its texts per language.
-#include "net/update_prompt.h"
+#include "update/update_prompt.h"
 
 #include <windows.h>
 

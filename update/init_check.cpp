@@ -1,5 +1,5 @@
 // The start-up check's worker and the answer's handling.
-#include "net/init_check.h"
+#include "update/init_check.h"
 
 #include "base/shell_open.h"
 #include "base/sync.h"

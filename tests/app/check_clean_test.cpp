@@ -10,7 +10,7 @@
 
 #include "base/sync.h"
 #include "net/http_client.h"
-#include "net/update_check.h"
+#include "update/update_check.h"
 #include "tests/clean/child_process.h"
 #include "tests/net/http_test_server.h"
 #include "tests/support/recorded_links.h"

@@ -1,5 +1,5 @@
 // Translation lookup, window translation and the user's language.
-#include "app/translate.h"
+#include "locale/translate.h"
 
 #include <mutex>
 

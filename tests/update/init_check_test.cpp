@@ -1,5 +1,5 @@
 // The start-up check: what an answer sets off, and the worker's attempts, pauses and stop.
-#include "net/init_check.h"
+#include "update/init_check.h"
 
 #include <gtest/gtest.h>
 

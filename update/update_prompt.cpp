@@ -1,6 +1,6 @@
 // The update prompt: an in-memory dialog template without controls; the controls are made and
 // laid out at the dialog's DPI when it opens.
-#include "net/update_prompt.h"
+#include "update/update_prompt.h"
 
 #include <commctrl.h>
 
@@ -8,7 +8,7 @@
 #include <array>
 #include <vector>
 
-#include "app/translate.h"
+#include "locale/translate.h"
 #include "base/handle.h"
 #include "base/shell_open.h"
 #include "base/text.h"

@@ -12,7 +12,7 @@
 #include "clean/clean_report.h"
 #include "net/endpoints.h"
 #include "net/http_client.h"
-#include "net/update_check.h"
+#include "update/update_check.h"
 #include "tests/net/http_test_server.h"
 
 extern "C" NTSYSAPI LONG NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW Version);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/handle.h"
-#include "net/update_prompt.h"
+#include "update/update_prompt.h"
 
 namespace nimbrel {
 

@@ -1,5 +1,5 @@
 // Version text and installation identifier.
-#include "net/update_check.h"
+#include "net/identity.h"
 
 #include <windows.h>
 
@@ -7,17 +7,10 @@
 #include <cstdio>
 #include <mutex>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "base/handle.h"
 #include "base/system_library.h"
-#include "base/thread.h"
-#include "base/utf.h"
-#include "app/translate.h"
-#include "net/endpoints.h"
-#include "net/http_cookies.h"
-#include "net/http_transport.h"
 
 namespace nimbrel {
 
@@ -134,76 +127,6 @@ std::wstring GetUserUnion() {
     return {};
   Value.resize(wcsnlen(Value.c_str(), Value.size()));
   return Value;
-}
-
-bool RequestInit(const TInitHeaders& Headers, std::wstring& Answer, HANDLE Stop) {
-  TTransportSettings Settings;
-  Settings.UserAgent = L"Mozilla/5.0 (Windows NT 10.0; Win64; x64)";
-  for (const TInitHeader& Header : Headers) Settings.Headers.push_back({Header.Name, Header.Value});
-  TTransportRequest Request;
-  Request.Method = L"GET";
-  Request.Url = InitCheckUrl();
-  Request.BodyLimit = InitAnswerLimit;
-  TCookieStore Cookies;
-  TTransportCancel Cancel;
-  // The request gives way to Stop: a watcher closes its handle from outside.
-  TOwnedHandle Done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread Watcher;
-  if (Stop != nullptr && Done) {
-    Watcher = std::thread([&] {
-      const HANDLE Waits[] = {Stop, Done.get()};
-      if (::WaitForMultipleObjects(2, Waits, FALSE, INFINITE) == WAIT_OBJECT_0) Cancel.Cancel();
-    });
-  }
-  const TTransportResult Result = PerformExchange(Settings, Cookies, Request, Cancel);
-  if (Done) ::SetEvent(Done.get());
-  if (Watcher.joinable()) Watcher.join();
-  if (!Result.Answered || Result.Response.BodyTooLarge) return false;
-  Answer = Utf8ToWide(Result.Response.Body);
-  return true;
-}
-
-TInitHeaders InitCheckHeaders() {
-  return {{L"User-Version", GetAppVersion(L"%d.%d.%d.%d")},
-          {L"User-Language", CurrentLanguage()},
-          {L"User-Debug", L"false"},
-          {L"User-Union", GetUserUnion()}};
-}
-
-namespace {
-
-// The hold requests' threads. Main thread only.
-std::vector<TOwnedHandle>& HoldRequests() {
-  static std::vector<TOwnedHandle> Threads;
-  return Threads;
-}
-
-}  // namespace
-
-void StartHoldRequest() {
-  try {
-    TOwnedHandle Thread = StartThread([] {
-      try {
-        std::wstring Ignored;
-        RequestInit({{L"User-Version", GetAppVersion(L"%d.%d.%d.%d")}, {L"User-Command", L"hold"}}, Ignored, nullptr);
-      } catch (...) {
-        // Not told: the service simply asks again next time.
-      }
-    });
-    if (Thread) HoldRequests().push_back(std::move(Thread));
-  } catch (...) {
-    // No thread: the service simply asks again next time.
-  }
-}
-
-bool WaitHoldRequests(DWORD Milliseconds) {
-  const ULONGLONG Until = ::GetTickCount64() + Milliseconds;
-  for (const TOwnedHandle& Thread : HoldRequests()) {
-    const ULONGLONG Now = ::GetTickCount64();
-    const DWORD Left = Now >= Until ? 0 : static_cast<DWORD>(Until - Now);
-    if (::WaitForSingleObject(Thread.get(), Left) != WAIT_OBJECT_0) return false;
-  }
-  return true;
 }
 
 }  // namespace nimbrel

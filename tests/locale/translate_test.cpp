@@ -1,6 +1,6 @@
 // The translation table and its lookup: the embedded table's format and texts, Translate's rules,
 // window translation and the user's language.
-#include "app/translate.h"
+#include "locale/translate.h"
 
 #include <gtest/gtest.h>
 
