@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* Schema = R"sql(
 PRAGMA journal_mode = WAL;
-PRAGMA synchronous = NORMAL;
+PRAGMA synchronous = FULL;
 PRAGMA foreign_keys = ON;
 PRAGMA secure_delete = ON;
 CREATE TABLE IF NOT EXISTS reports (
@@ -246,7 +246,11 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
   // an upload for over 100 ms).
   Execute("PRAGMA wal_autocheckpoint = 1024");
   sqlite3* Checkpointing = nullptr;
-  if (sqlite3_open_v2(File.c_str(), &Checkpointing, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+  // A connection copies nothing until it has read the database once: only then does it know the
+  // file is in WAL mode and open the log.
+  if (sqlite3_open_v2(File.c_str(), &Checkpointing, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
+      sqlite3_exec(Checkpointing, "PRAGMA synchronous = FULL; SELECT 1 FROM usage LIMIT 1", nullptr, nullptr,
+                   nullptr) == SQLITE_OK) {
     FCheckpointDatabase.reset(Checkpointing);
   } else {
     sqlite3_close_v2(Checkpointing);

@@ -426,6 +426,35 @@ TEST_F(SqliteStoreTest, TheCapHoldsTheFileItself) {
   EXPECT_GE(Taken, Cap / 2) << "the cap counts far more than the file takes";
 }
 
+TEST_F(SqliteStoreTest, TheLogIsCopiedIntoTheFileOnceTheStoreIsIdle) {
+  TSqliteStore Store(File, std::int64_t{1} << 30, false);
+  for (int I = 0; I < 30; ++I) {
+    ASSERT_EQ(Store.Put("k" + std::to_string(I), HundredEntryReport(I), 100), TPutResult::Stored);
+  }
+  // Every page copied: the file then holds exactly the pages the database has, as read through
+  // the log. Far below the size at which a writer copies the log itself.
+  sqlite3* Other = nullptr;
+  ASSERT_EQ(sqlite3_open(File.c_str(), &Other), SQLITE_OK);
+  const auto DatabaseBytes = [&] {
+    sqlite3_stmt* Statement = nullptr;
+    sqlite3_prepare_v2(Other, "SELECT page_count * page_size FROM pragma_page_count(), pragma_page_size()", -1,
+                       &Statement, nullptr);
+    const std::int64_t Bytes = sqlite3_step(Statement) == SQLITE_ROW ? sqlite3_column_int64(Statement, 0) : -1;
+    sqlite3_finalize(Statement);
+    return Bytes;
+  };
+  std::int64_t Expected = DatabaseBytes();
+  auto InFile = static_cast<std::int64_t>(std::filesystem::file_size(File));
+  for (int Wait = 0; Wait < 100 && InFile != Expected; ++Wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Expected = DatabaseBytes();
+    InFile = static_cast<std::int64_t>(std::filesystem::file_size(File));
+  }
+  sqlite3_close(Other);
+  EXPECT_GT(Expected, 30 * 4096);
+  EXPECT_EQ(InFile, Expected) << "the log was not copied into the file";
+}
+
 TEST_F(SqliteStoreTest, WaitingEntriesOutliveTheStoreAndAreTakenABatchAtATime) {
   constexpr int Reports = 300;
   {
