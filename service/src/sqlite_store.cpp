@@ -1,5 +1,5 @@
 // The SQLite store: one writing connection behind a lock and a few read connections, prepared
-// statements, one transaction per report.
+// statements, and uploads that arrive together committed in one transaction, a savepoint each.
 #include "sqlite_store.h"
 
 #include <sqlite3.h>
@@ -69,6 +69,9 @@ DROP TABLE report_entries;
 
 // Reports indexed in one transaction at most: bounds how long an upload waits for the index.
 constexpr int IndexBatchReports = 256;
+
+// Uploads committed in one transaction at most.
+constexpr size_t MaxGroupPuts = 64;
 
 // Read connections: as many page reads at once, each in a read transaction of its own.
 constexpr int ReaderCount = 4;
@@ -402,12 +405,67 @@ bool TSqliteStore::Execute(const char* Sql) {
 
 TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
   const TStoredForm Form = MakeStoredForm(Report);  // before the lock: other requests need not wait for it
-  const std::lock_guard Lock(FLock);
-  if (!Execute("BEGIN IMMEDIATE")) return TPutResult::Failed;
-  const TPutResult Result = PutInTransaction(Key, Form, Now);
-  if (Result == TPutResult::Stored && Execute("COMMIT")) return Result;
-  Execute("ROLLBACK");
-  return Result == TPutResult::Stored ? TPutResult::Failed : Result;
+  TPendingPut Mine{Key, Form, Now};
+  std::unique_lock Queue(FQueueLock);
+  FQueue.push_back(&Mine);
+  // Uploads that arrive while a group commits wait for it and then go as the next group, led by
+  // whichever of them wakes first: none waits for company longer than the commit before it.
+  for (;;) {
+    FQueueChanged.wait(Queue, [&] { return Mine.Done || !FCommitting; });
+    if (Mine.Done) return Mine.Result;
+    FCommitting = true;
+    const auto Taken = static_cast<std::ptrdiff_t>(std::min(FQueue.size(), MaxGroupPuts));
+    const std::vector<TPendingPut*> Group(FQueue.begin(), FQueue.begin() + Taken);
+    FQueue.erase(FQueue.begin(), FQueue.begin() + Taken);
+    Queue.unlock();
+    {
+      const std::lock_guard Lock(FLock);
+      CommitGroup(Group);
+    }
+    Queue.lock();
+    for (TPendingPut* Pending : Group) Pending->Done = true;
+    FCommitting = false;
+    FQueueChanged.notify_all();
+  }
+}
+
+void TSqliteStore::CommitGroup(const std::vector<TPendingPut*>& Group) {
+  // Each upload in a savepoint of its own, so that one that fails leaves the others as if it had
+  // not been there. An error that ends the whole transaction (a full disk, an I/O error) fails
+  // that upload alone: the others are stored again in a new transaction.
+  std::vector<bool> Final(Group.size(), false);
+  for (bool Again = true; Again;) {
+    Again = false;
+    if (!Execute("BEGIN IMMEDIATE")) {
+      for (size_t I = 0; I < Group.size(); ++I) {
+        if (!Final[I]) Group[I]->Result = TPutResult::Failed;
+      }
+      return;
+    }
+    for (size_t I = 0; I < Group.size() && !Again; ++I) {
+      if (Final[I]) continue;
+      TPendingPut& Pending = *Group[I];
+      if (!Execute("SAVEPOINT upload")) {
+        Pending.Result = TPutResult::Failed;
+      } else {
+        Pending.Result = PutInTransaction(Pending.Key, Pending.Form, Pending.Now);
+      }
+      if (Pending.Result == TPutResult::Stored && Execute("RELEASE upload")) continue;
+      if (Pending.Result == TPutResult::Stored) Pending.Result = TPutResult::Failed;
+      Final[I] = true;
+      if (sqlite3_get_autocommit(FDatabase.get()) != 0 ||
+          !(Execute("ROLLBACK TO upload") && Execute("RELEASE upload"))) {
+        Execute("ROLLBACK");
+        Again = true;
+      }
+    }
+    if (Again) continue;
+    if (Execute("COMMIT")) return;
+    Execute("ROLLBACK");
+    for (size_t I = 0; I < Group.size(); ++I) {
+      if (!Final[I]) Group[I]->Result = TPutResult::Failed;
+    }
+  }
 }
 
 TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now) {
