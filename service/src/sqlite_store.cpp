@@ -420,7 +420,12 @@ TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std:
     Queue.unlock();
     {
       const std::lock_guard Lock(FLock);
-      CommitGroup(Group);
+      try {
+        CommitGroup(Group);
+      } catch (...) {  // out of memory: nothing of the group is committed, and the next group can go
+        if (sqlite3_get_autocommit(FDatabase.get()) == 0) Execute("ROLLBACK");
+        for (TPendingPut* Pending : Group) Pending->Result = TPutResult::Failed;
+      }
     }
     Queue.lock();
     for (TPendingPut* Pending : Group) Pending->Done = true;
