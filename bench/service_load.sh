@@ -2,7 +2,8 @@
 # Prints what nimbrel-service holds on this machine, on loopback, for SQLite and for PostgreSQL:
 # the most report uploads per second it holds (every upload stored, 90 % answered within 100 ms,
 # so no queue builds up), the 50th and 99th percentile latency at half that rate, and the report
-# page's latency. Each store gets a fresh database in a temporary folder: a SQLite file, and a
+# page's latency, beside the disk's floor measured first in the same folder (47 KB records appended
+# and synced one at a time, and one sync per 64). Each store gets a fresh database in a temporary folder: a SQLite file, and a
 # throwaway PostgreSQL server with its durable defaults (every upload committed to disk before it
 # is answered). Then the same load goes over HTTPS through nginx (deploy/nginx/nimbrel.conf) before
 # two services on that PostgreSQL database; without Debian's nginx that part is left out. The load generator deletes what it stored after every 10 s run, so the database
@@ -14,7 +15,7 @@ build=${NIMBREL_SERVICE_BUILD_DIR:-$root/build-service}
 seconds=${1:-10}
 
 cmake -S "$root/service" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j 2 --target nimbrel-service service_load >/dev/null
+cmake --build "$build" -j 2 --target nimbrel-service service_load service_disk_floor >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nimbrel-load-XXXXXX")
 chmod 755 "$work"
@@ -124,7 +125,8 @@ PY
 }
 
 echo "machine: $(nproc) cores; $(busy) at the start"
-measure "SQLite (one file, WAL, synchronous=NORMAL)" "$work/reports.sqlite"
+"$build/service_disk_floor" "$work"
+measure "SQLite (one file, WAL, synchronous=FULL, uploads arriving together in one commit)" "$work/reports.sqlite"
 if postgresql_throwaway_start "${TMPDIR:-/tmp}"; then
   measure "PostgreSQL $(basename "$(dirname "$POSTGRESQL_THROWAWAY_BIN")") (fsync and synchronous_commit on)" \
     "$NIMBREL_TEST_POSTGRESQL"
@@ -135,4 +137,5 @@ if postgresql_throwaway_start "${TMPDIR:-/tmp}"; then
     echo "== nginx before two services: left out, nginx is not installed (Debian's nginx package)"
   fi
 fi
+"$build/service_disk_floor" "$work"
 echo "$(busy) at the end"

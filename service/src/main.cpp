@@ -57,6 +57,12 @@ int main(int Count, char** Values) {
       if (Postgresql->IsSuperuser()) {
         std::fputs("nimbrel-service: warning: connected as a superuser; connect as the database's owner\n", stderr);
       }
+      if (const std::string& Unsynced = Postgresql->UnsyncedSettings(); !Unsynced.empty()) {
+        std::fprintf(stderr,
+                     "nimbrel-service: warning: the PostgreSQL server runs with %s; an answered upload can be lost "
+                     "when the server's machine stops\n",
+                     Unsynced.c_str());
+      }
       Store = std::move(Postgresql);
     } else {
       Store = std::make_unique<TSqliteStore>(Options.Database, Config.Config->StorageCapBytes);

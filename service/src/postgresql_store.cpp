@@ -231,6 +231,14 @@ TPostgresqlStore::TPostgresqlStore(std::string Address, std::int64_t CapBytes, i
   if (First == nullptr) throw std::runtime_error(Error);
   const char* Superuser = PQparameterStatus(First.get(), "is_superuser");
   FSuperuser = Superuser != nullptr && std::string_view(Superuser) == "on";
+  // As this session sees them: set for the server, the database, the login or in the address.
+  for (const char* Setting : {"fsync", "synchronous_commit"}) {
+    const std::string Query = std::string("SELECT current_setting('") + Setting + "')";
+    const TResult Value(PQexec(First.get(), Query.c_str()));
+    if (Is(Value, PGRES_TUPLES_OK) && PQntuples(Value.get()) == 1 && std::string_view(PQgetvalue(Value.get(), 0, 0)) == "off") {
+      FUnsyncedSettings += (FUnsyncedSettings.empty() ? "" : ", ") + std::string(Setting) + " = off";
+    }
+  }
   const std::lock_guard Lock(FLock);
   FIdle.push_back(std::move(First));
   FOpen = 1;

@@ -43,6 +43,10 @@ class TPostgresqlStore final : public TReportStore {
   // Whether the connection logged in as a superuser (the service should connect as its database's owner).
   bool IsSuperuser() const { return FSuperuser; }
 
+  // The settings, as "fsync = off" joined by ", ", under which the server answers a commit before it
+  // is on disk; empty when every commit is synced first.
+  const std::string& UnsyncedSettings() const { return FUnsyncedSettings; }
+
  private:
   struct TConnectionCloser {
     void operator()(pg_conn* Connection) const;
@@ -59,6 +63,7 @@ class TPostgresqlStore final : public TReportStore {
   std::string FAddress;
   std::int64_t FCapBytes;
   bool FSuperuser = false;
+  std::string FUnsyncedSettings;
   std::mutex FLock;
   std::condition_variable FGiven;
   std::vector<TConnection> FIdle;  // guarded by FLock

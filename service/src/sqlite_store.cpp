@@ -1,5 +1,5 @@
 // The SQLite store: one writing connection behind a lock and a few read connections, prepared
-// statements, one transaction per report.
+// statements, and uploads that arrive together committed in one transaction, a savepoint each.
 #include "sqlite_store.h"
 
 #include <sqlite3.h>
@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* Schema = R"sql(
 PRAGMA journal_mode = WAL;
-PRAGMA synchronous = NORMAL;
+PRAGMA synchronous = FULL;
 PRAGMA foreign_keys = ON;
 PRAGMA secure_delete = ON;
 CREATE TABLE IF NOT EXISTS reports (
@@ -69,6 +69,9 @@ DROP TABLE report_entries;
 
 // Reports indexed in one transaction at most: bounds how long an upload waits for the index.
 constexpr int IndexBatchReports = 256;
+
+// Uploads committed in one transaction at most.
+constexpr size_t MaxGroupPuts = 64;
 
 // Read connections: as many page reads at once, each in a read transaction of its own.
 constexpr int ReaderCount = 4;
@@ -246,7 +249,11 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
   // an upload for over 100 ms).
   Execute("PRAGMA wal_autocheckpoint = 1024");
   sqlite3* Checkpointing = nullptr;
-  if (sqlite3_open_v2(File.c_str(), &Checkpointing, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+  // A connection copies nothing until it has read the database once: only then does it know the
+  // file is in WAL mode and open the log.
+  if (sqlite3_open_v2(File.c_str(), &Checkpointing, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
+      sqlite3_exec(Checkpointing, "PRAGMA synchronous = FULL; SELECT 1 FROM usage LIMIT 1", nullptr, nullptr,
+                   nullptr) == SQLITE_OK) {
     FCheckpointDatabase.reset(Checkpointing);
   } else {
     sqlite3_close_v2(Checkpointing);
@@ -398,12 +405,72 @@ bool TSqliteStore::Execute(const char* Sql) {
 
 TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
   const TStoredForm Form = MakeStoredForm(Report);  // before the lock: other requests need not wait for it
-  const std::lock_guard Lock(FLock);
-  if (!Execute("BEGIN IMMEDIATE")) return TPutResult::Failed;
-  const TPutResult Result = PutInTransaction(Key, Form, Now);
-  if (Result == TPutResult::Stored && Execute("COMMIT")) return Result;
-  Execute("ROLLBACK");
-  return Result == TPutResult::Stored ? TPutResult::Failed : Result;
+  TPendingPut Mine{Key, Form, Now};
+  std::unique_lock Queue(FQueueLock);
+  FQueue.push_back(&Mine);
+  // Uploads that arrive while a group commits wait for it and then go as the next group, led by
+  // whichever of them wakes first: none waits for company longer than the commit before it.
+  for (;;) {
+    FQueueChanged.wait(Queue, [&] { return Mine.Done || !FCommitting; });
+    if (Mine.Done) return Mine.Result;
+    FCommitting = true;
+    const auto Taken = static_cast<std::ptrdiff_t>(std::min(FQueue.size(), MaxGroupPuts));
+    const std::vector<TPendingPut*> Group(FQueue.begin(), FQueue.begin() + Taken);
+    FQueue.erase(FQueue.begin(), FQueue.begin() + Taken);
+    Queue.unlock();
+    {
+      const std::lock_guard Lock(FLock);
+      try {
+        CommitGroup(Group);
+      } catch (...) {  // out of memory: nothing of the group is committed, and the next group can go
+        if (sqlite3_get_autocommit(FDatabase.get()) == 0) Execute("ROLLBACK");
+        for (TPendingPut* Pending : Group) Pending->Result = TPutResult::Failed;
+      }
+    }
+    Queue.lock();
+    for (TPendingPut* Pending : Group) Pending->Done = true;
+    FCommitting = false;
+    FQueueChanged.notify_all();
+  }
+}
+
+void TSqliteStore::CommitGroup(const std::vector<TPendingPut*>& Group) {
+  // Each upload in a savepoint of its own, so that one that fails leaves the others as if it had
+  // not been there. An error that ends the whole transaction (a full disk, an I/O error) fails
+  // that upload alone: the others are stored again in a new transaction.
+  std::vector<bool> Final(Group.size(), false);
+  for (bool Again = true; Again;) {
+    Again = false;
+    if (!Execute("BEGIN IMMEDIATE")) {
+      for (size_t I = 0; I < Group.size(); ++I) {
+        if (!Final[I]) Group[I]->Result = TPutResult::Failed;
+      }
+      return;
+    }
+    for (size_t I = 0; I < Group.size() && !Again; ++I) {
+      if (Final[I]) continue;
+      TPendingPut& Pending = *Group[I];
+      if (!Execute("SAVEPOINT upload")) {
+        Pending.Result = TPutResult::Failed;
+      } else {
+        Pending.Result = PutInTransaction(Pending.Key, Pending.Form, Pending.Now);
+      }
+      if (Pending.Result == TPutResult::Stored && Execute("RELEASE upload")) continue;
+      if (Pending.Result == TPutResult::Stored) Pending.Result = TPutResult::Failed;
+      Final[I] = true;
+      if (sqlite3_get_autocommit(FDatabase.get()) != 0 ||
+          !(Execute("ROLLBACK TO upload") && Execute("RELEASE upload"))) {
+        Execute("ROLLBACK");
+        Again = true;
+      }
+    }
+    if (Again) continue;
+    if (Execute("COMMIT")) return;
+    Execute("ROLLBACK");
+    for (size_t I = 0; I < Group.size(); ++I) {
+      if (!Final[I]) Group[I]->Result = TPutResult::Failed;
+    }
+  }
 }
 
 TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now) {

@@ -27,6 +27,9 @@ class TSqliteStore final : public TReportStore {
   TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes, bool IndexInBackground = true);
   ~TSqliteStore() override;
 
+  // Uploads that arrive while another group commits are committed together in one transaction and
+  // one sync; each returns once the commit holding it is on disk, and one that fails (its key
+  // taken, the cap, a failed statement) fails alone, the others stored as if it had not come.
   TPutResult Put(const std::string& Key, const TReport& Report, std::int64_t Now) override;
   std::optional<TReport> Get(const std::string& Key, std::int64_t NotBefore) override;
   std::optional<std::int64_t> CountEntryReports(const std::string& From, const std::string& Name,
@@ -53,6 +56,16 @@ class TSqliteStore final : public TReportStore {
 
   TStatement Prepare(const char* Sql);
   bool Execute(const char* Sql);
+  // An upload waiting for its group's commit; Result is valid once Done.
+  struct TPendingPut {
+    const std::string& Key;
+    const TStoredForm& Form;
+    std::int64_t Now;
+    TPutResult Result = TPutResult::Failed;
+    bool Done = false;  // guarded by FQueueLock
+  };
+  // Stores each of Group in one transaction and sets its Result; called with FLock held.
+  void CommitGroup(const std::vector<TPendingPut*>& Group);
   TPutResult PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now);
   void Maintain(bool Index);
   bool CountEarlierReports();
@@ -69,6 +82,11 @@ class TSqliteStore final : public TReportStore {
   static TStatement Prepare(sqlite3* Database, const char* Sql);
 
   std::mutex FLock;  // the writing connection, used by one thread at a time
+  // Uploads waiting to be committed, oldest first, and whether a group is being committed.
+  std::mutex FQueueLock;
+  std::condition_variable FQueueChanged;
+  std::vector<TPendingPut*> FQueue;  // guarded by FQueueLock
+  bool FCommitting = false;          // guarded by FQueueLock
   std::unique_ptr<sqlite3, TDatabaseCloser> FDatabase;
   std::int64_t FCapBytes;
   std::vector<std::unique_ptr<TReader>> FReaders;

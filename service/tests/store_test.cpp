@@ -426,6 +426,84 @@ TEST_F(SqliteStoreTest, TheCapHoldsTheFileItself) {
   EXPECT_GE(Taken, Cap / 2) << "the cap counts far more than the file takes";
 }
 
+TEST_F(SqliteStoreTest, TheLogIsCopiedIntoTheFileOnceTheStoreIsIdle) {
+  TSqliteStore Store(File, std::int64_t{1} << 30, false);
+  for (int I = 0; I < 30; ++I) {
+    ASSERT_EQ(Store.Put("k" + std::to_string(I), HundredEntryReport(I), 100), TPutResult::Stored);
+  }
+  // Every page copied: the file then holds exactly the pages the database has, as read through
+  // the log. Far below the size at which a writer copies the log itself.
+  sqlite3* Other = nullptr;
+  ASSERT_EQ(sqlite3_open(File.c_str(), &Other), SQLITE_OK);
+  const auto DatabaseBytes = [&] {
+    sqlite3_stmt* Statement = nullptr;
+    sqlite3_prepare_v2(Other, "SELECT page_count * page_size FROM pragma_page_count(), pragma_page_size()", -1,
+                       &Statement, nullptr);
+    const std::int64_t Bytes = sqlite3_step(Statement) == SQLITE_ROW ? sqlite3_column_int64(Statement, 0) : -1;
+    sqlite3_finalize(Statement);
+    return Bytes;
+  };
+  std::int64_t Expected = DatabaseBytes();
+  auto InFile = static_cast<std::int64_t>(std::filesystem::file_size(File));
+  for (int Wait = 0; Wait < 100 && InFile != Expected; ++Wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Expected = DatabaseBytes();
+    InFile = static_cast<std::int64_t>(std::filesystem::file_size(File));
+  }
+  sqlite3_close(Other);
+  EXPECT_GT(Expected, 30 * 4096);
+  EXPECT_EQ(InFile, Expected) << "the log was not copied into the file";
+}
+
+TEST_F(SqliteStoreTest, AnUploadThatFailsInsideAGroupFailsAlone) {
+  TReport Huge = SampleReport({OneDrive});
+  Huge.Installed.push_back({std::string(300'000, 'x'), "Big"});
+  TSqliteStore Store(File, 200'000, false);
+  {
+    sqlite3* Other = nullptr;
+    ASSERT_EQ(sqlite3_open(File.c_str(), &Other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(Other,
+                           "CREATE TRIGGER refuse BEFORE INSERT ON reports WHEN NEW.key = 'refused' "
+                           "BEGIN SELECT RAISE(ABORT, 'refused'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(Other);
+  }
+  // While another process holds the write lock, the first upload waits for it in its commit, and
+  // the uploads after it queue up to go together as the next group.
+  FILE* Holder = HoldWriteLock(1);
+  ASSERT_NE(Holder, nullptr);
+  struct TCase {
+    std::string Key;
+    TReport Report;
+  };
+  const std::vector<TCase> Cases{{"first", SampleReport({OneDrive})}, {"a", SampleReport({OneDrive})},
+                                 {"refused", SampleReport({OneDrive})}, {"b", SampleReport({Korean})},
+                                 {"huge", Huge}, {"a", SampleReport({Korean})}, {"c", SampleReport({})}};
+  std::vector<TPutResult> Results(Cases.size(), TPutResult::Failed);
+  std::vector<std::thread> Uploads;
+  for (size_t I = 0; I < Cases.size(); ++I) {
+    Uploads.emplace_back([&, I] { Results[I] = Store.Put(Cases[I].Key, Cases[I].Report, 100); });
+    if (I == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  for (std::thread& Upload : Uploads) Upload.join();
+  EXPECT_EQ(::pclose(Holder), 0);
+
+  // The two uploads under "a" race for the key: one is stored, the other alone is refused.
+  EXPECT_EQ(Results[0], TPutResult::Stored);
+  EXPECT_EQ(Results[2], TPutResult::Failed);
+  EXPECT_EQ(Results[3], TPutResult::Stored);
+  EXPECT_EQ(Results[4], TPutResult::Full);
+  EXPECT_EQ(Results[6], TPutResult::Stored);
+  EXPECT_TRUE((Results[1] == TPutResult::Stored) != (Results[5] == TPutResult::Stored));
+  EXPECT_TRUE(Results[1] == TPutResult::KeyTaken || Results[5] == TPutResult::KeyTaken);
+  for (const char* Key : {"first", "a", "b", "c"}) EXPECT_TRUE(Store.Get(Key, 0)) << Key;
+  for (const char* Key : {"refused", "huge"}) EXPECT_FALSE(Store.Get(Key, 0)) << Key;
+  // Counted once each: first, a and b list an entry of their own besides "c" which lists none.
+  const std::int64_t OneDrives = Results[1] == TPutResult::Stored ? 2 : 1;
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, OneDrives}, {"file", "카카오톡 실행.lnk", 0, 3 - OneDrives}}, "after the group");
+}
+
 TEST_F(SqliteStoreTest, WaitingEntriesOutliveTheStoreAndAreTakenABatchAtATime) {
   constexpr int Reports = 300;
   {
