@@ -16,7 +16,7 @@
 // print to; this one ends the process the same way, and keeps the runtime's name demangler (and
 // the formatted output it needs) out of the program.
 namespace __gnu_cxx {
-[[noreturn]] void __verbose_terminate_handler() { std::abort(); }
+void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
