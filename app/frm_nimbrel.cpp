@@ -30,6 +30,7 @@ constexpr int DesignHeight = 417;
 // Header buttons and the logo, in card order; the logo's index opens the home link.
 constexpr const wchar_t* PageSenders[] = {L"BtnHome", L"BtnAutorun", L"BtnInstall", L"ImgLogo"};
 constexpr int LogoIndex = 3;
+constexpr UINT_PTR StartCheckTimer = 0x4E53;  // "NS"
 
 int PageIndexOf(const TComponent* Sender) {
   if (Sender == nullptr) return -1;
@@ -59,6 +60,15 @@ TFrmNimbrel::TFrmNimbrel(TComponent* Owner, std::unique_ptr<TCleanRun> CleanRun,
 }
 
 TFrmNimbrel::~TFrmNimbrel() { DestroyComponents(); }
+
+void TFrmNimbrel::WndProc(TMessage& Message) {
+  if (Message.Msg == WM_TIMER && Message.WParam == StartCheckTimer) {
+    StartCheck();
+    Message.Result = 0;
+    return;
+  }
+  TForm::WndProc(Message);
+}
 
 void TFrmNimbrel::CreateControls() {
   PnlMain = Create<TCardPanel>(this, L"PnlMain", 8);
@@ -136,14 +146,20 @@ void TFrmNimbrel::FormCreate() {
   LoadListResource(NameWhite, L"name_white");
   LoadListResource(NameBlack, L"name_black");
 
-  if (FInitRequest) {
-    FCheck = TUpdateCheck::Start(InitCheckHeaders(), FInitRequest,
-                                 [this](const std::wstring& Answer, HANDLE Stop) -> std::function<void()> {
-                                   // The worker reads; only the step it gives touches the window.
-                                   auto Read = std::make_shared<TCheckAnswer>(ReadCheckAnswer(Answer, Stop));
-                                   return [this, Read] { CheckAnswered(*Read); };
-                                 });
-  }
+  // The start-up check waits for the first paint: a timer message comes only once no window of
+  // this thread has anything left to paint (a hidden window has nothing to paint).
+  if (FInitRequest) ::SetTimer(Handle(), StartCheckTimer, 0, nullptr);
+}
+
+void TFrmNimbrel::StartCheck() {
+  ::KillTimer(Handle(), StartCheckTimer);
+  if (FCheck || !FInitRequest) return;
+  FCheck = TUpdateCheck::Start(InitCheckHeaders(), FInitRequest,
+                               [this](const std::wstring& Answer, HANDLE Stop) -> std::function<void()> {
+                                 // The worker reads; only the step it gives touches the window.
+                                 auto Read = std::make_shared<TCheckAnswer>(ReadCheckAnswer(Answer, Stop));
+                                 return [this, Read] { CheckAnswered(*Read); };
+                               });
 }
 
 TCheckAnswer ReadCheckAnswer(const std::wstring& Answer, HANDLE Stop) {

@@ -79,10 +79,13 @@ class TFrmNimbrel : public TForm {
 
  protected:
   void FormDestroy() override;
+  void WndProc(TMessage& Message) override;
 
  private:
   void CreateControls();
   void FormCreate();
+  // Starts the start-up check once, after the first paint.
+  void StartCheck();
   void CleanFinished(const std::wstring& Key);
   // The start-up check's answer, on the main thread: prompt, bar, then closing or merging (the
   // rows are moved out of Answer).

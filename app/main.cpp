@@ -10,6 +10,15 @@
 #include "startup/task_scheduler.h"
 #include "widgets/application.h"
 
+#include <cstdlib>
+
+// A windowed program has no standard error for the C++ runtime's verbose terminate handler to
+// print to; this one ends the process the same way, and keeps the runtime's name demangler (and
+// the formatted output it needs) out of the program.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace nimbrel;
   // Before anything can load a DLL: nothing is ever loaded from the program's own folder.

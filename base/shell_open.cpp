@@ -22,6 +22,11 @@
 namespace nimbrel {
 namespace {
 
+// The two identifiers the headers only declare, so that linking them would bring in the import
+// library's whole table of identifiers; the interfaces' own come from __uuidof.
+constexpr GUID ShellWindowsClass = {0x9ba05972, 0xf6a8, 0x11cf, {0xa4, 0x42, 0x00, 0xa0, 0xc9, 0x0a, 0x8f, 0x39}};
+constexpr GUID TopLevelBrowserService = {0x4c96be40, 0x915c, 0x11cf, {0x99, 0xd3, 0x00, 0xaa, 0x00, 0x4a, 0xe8, 0x37}};
+
 // The user SID of a process token; empty when it cannot be read.
 std::vector<BYTE> AccountOf(HANDLE Process) {
   TOwnedHandle Token;
@@ -40,7 +45,7 @@ std::vector<BYTE> AccountOf(HANDLE Process) {
 // The desktop's IShellDispatch2, or nullptr.
 TComPtr<IShellDispatch2> DesktopShellDispatch() {
   TComPtr<IShellWindows> Windows;
-  if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+  if (FAILED(::CoCreateInstance(ShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
                                 reinterpret_cast<void**>(Windows.put()))))
     return {};
   TOwnedVariant Location;
@@ -54,24 +59,26 @@ TComPtr<IShellDispatch2> DesktopShellDispatch() {
       !Desktop)
     return {};
   TComPtr<IServiceProvider> Services;
-  if (FAILED(Desktop.get()->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(Services.put()))))
+  if (FAILED(Desktop.get()->QueryInterface(__uuidof(IServiceProvider), reinterpret_cast<void**>(Services.put()))))
     return {};
   TComPtr<IShellBrowser> Browser;
-  if (FAILED(Services.get()->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+  if (FAILED(Services.get()->QueryService(TopLevelBrowserService, __uuidof(IShellBrowser),
                                           reinterpret_cast<void**>(Browser.put()))))
     return {};
   TComPtr<IShellView> View;
   if (FAILED(Browser.get()->QueryActiveShellView(View.put())) || !View) return {};
   TComPtr<IDispatch> Background;
-  if (FAILED(View.get()->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(Background.put()))))
+  if (FAILED(View.get()->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch),
+                                       reinterpret_cast<void**>(Background.put()))))
     return {};
   TComPtr<IShellFolderViewDual> FolderView;
-  if (FAILED(Background.get()->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(FolderView.put()))))
+  if (FAILED(Background.get()->QueryInterface(__uuidof(IShellFolderViewDual),
+                                              reinterpret_cast<void**>(FolderView.put()))))
     return {};
   TComPtr<IDispatch> Application;
   if (FAILED(FolderView.get()->get_Application(Application.put())) || !Application) return {};
   TComPtr<IShellDispatch2> Shell;
-  if (FAILED(Application.get()->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(Shell.put()))))
+  if (FAILED(Application.get()->QueryInterface(__uuidof(IShellDispatch2), reinterpret_cast<void**>(Shell.put()))))
     return {};
   return Shell;
 }

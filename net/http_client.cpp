@@ -25,8 +25,6 @@ bool SameName(const std::wstring& A, const std::wstring& B) {
   return true;
 }
 
-int32_t Low32(std::int64_t Value) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Value))); }
-
 // One exchange handed to a helper thread, shared by it and the caller until both let go.
 struct TSharedExchange {
   TTransportSettings Settings;
@@ -200,24 +198,6 @@ std::wstring THTTP::Post(const std::wstring& Url, const TMultipartFormData& Sour
 }
 
 std::wstring THTTP::Delete(const std::wstring& Url) { return Request(L"DELETE", Url, {}, {}, false); }
-
-bool THTTP::Download(const std::wstring& Url, std::ostream& Stream, TDownloadProgress Proc) {
-  FReceiveProc = std::move(Proc);
-  bool Written = true;
-  TTransportRequest Exchanged;
-  Exchanged.Method = L"GET";
-  Exchanged.Url = Url;
-  Exchanged.Sink = [&Stream, &Written](std::string_view Piece) {
-    Stream.write(Piece.data(), static_cast<std::streamsize>(Piece.size()));
-    Written = static_cast<bool>(Stream);
-    return Written;
-  };
-  if (FReceiveProc) {
-    Exchanged.Progress = [this](std::int64_t Received, std::int64_t Total) { FReceiveProc(Low32(Received), Low32(Total)); };
-  }
-  const TTransportResult Result = Exchange(std::move(Exchanged));
-  return Result.Answered && Written && Result.Response.StatusCode == 200;
-}
 
 std::wstring THTTP::GetCookie() const {
   std::wstring Text;

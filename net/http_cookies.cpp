@@ -8,8 +8,6 @@
 #include <stdexcept>
 #include <tuple>
 
-#include <cstdio>
-
 namespace nimbrel {
 
 namespace {
@@ -30,6 +28,21 @@ std::wstring Lower(std::wstring_view Text) {
 std::int64_t FileTimeSeconds(const FILETIME& Time) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(Time.dwHighDateTime) << 32 | Time.dwLowDateTime) /
                                    10000000u);
+}
+
+// "h:m:s" at the start of a date token (digits, letters and ":"), each part one or two digits;
+// what follows the seconds is ignored.
+bool ReadClockTime(std::wstring_view Token, int& Hour, int& Minute, int& Second) {
+  size_t I = 0;
+  auto Part = [&](int& Value) {
+    const size_t Start = I;
+    Value = 0;
+    while (I < Token.size() && I - Start < 2 && Token[I] >= L'0' && Token[I] <= L'9')
+      Value = Value * 10 + (Token[I++] - L'0');
+    return I > Start;
+  };
+  auto Colon = [&] { return I < Token.size() && Token[I++] == L':'; };
+  return Part(Hour) && Colon() && Part(Minute) && Colon() && Part(Second);
 }
 
 // A cookie date as browsers read it: tokens of letters, digits and ":", taking the first time
@@ -53,7 +66,7 @@ std::optional<std::int64_t> ParseHttpDate(std::wstring_view Text) {
     if (Token.empty()) continue;
     if (!Hour && Token.find(L':') != std::wstring_view::npos) {
       int H = 0, M = 0, S = 0;
-      if (std::swscanf(std::wstring(Token).c_str(), L"%2d:%2d:%2d", &H, &M, &S) == 3) {
+      if (ReadClockTime(Token, H, M, S)) {
         Hour = H;
         Minute = M;
         Second = S;

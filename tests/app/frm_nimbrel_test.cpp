@@ -501,7 +501,9 @@ TEST_F(FrmNimbrelTest, AnAnswerArrivingWhileClosingWaitsForTheCleanIsDropped) {
       },
       [&] { ++ProgramEnds; });
   const std::wstring LateRow = L"nimbrel-late-answer.exe";
+  std::atomic<bool> Asked{false};
   TInitRequest Request = [&](const TInitHeaders&, std::wstring& Answer, HANDLE) {
+    Asked = true;
     // Deaf to the stop, as an answer already on its way is.
     if (::WaitForSingleObject(CleanStopped.get(), 10000) != WAIT_OBJECT_0) return false;
     Answer = L"{\"file_white\":[\"" + LateRow + L"\"]}";
@@ -510,6 +512,9 @@ TEST_F(FrmNimbrelTest, AnAnswerArrivingWhileClosingWaitsForTheCleanIsDropped) {
   };
   auto Window = std::make_unique<TFrmNimbrel>(nullptr, std::move(Run), Request);
   Window->Show();
+  // The check starts once the window is painted.
+  for (int I = 0; I < 200 && !Asked; ++I) Pump(25);
+  ASSERT_TRUE(Asked);
   Press(Window->BtnStart);
   ASSERT_EQ(Window->CleanRun().State(), TCleanState::Running);
   ::DestroyWindow(Window->Handle());  // the user closed the window
@@ -518,6 +523,30 @@ TEST_F(FrmNimbrelTest, AnAnswerArrivingWhileClosingWaitsForTheCleanIsDropped) {
   EXPECT_EQ(std::count(Window->FileWhite.begin(), Window->FileWhite.end(), LateRow), 0)
       << "the answer was not applied to the closing window";
   EXPECT_EQ(ProgramEnds, 0) << "every worker gave way in time";
+}
+
+// The start-up check waits for the first paint: when it asks, the shown window and its controls
+// have nothing left to paint.
+TEST_F(FrmNimbrelTest, TheStartUpCheckAsksOnlyOnceTheWindowIsPainted) {
+  std::atomic<HWND> Form{nullptr};
+  std::atomic<HWND> Button{nullptr};
+  std::atomic<bool> Asked{false};
+  std::atomic<bool> Painted{false};
+  TInitRequest Request = [&](const TInitHeaders&, std::wstring& Answer, HANDLE) {
+    const HWND Shown = Form;
+    Painted = Shown != nullptr && ::IsWindowVisible(Shown) && !::GetUpdateRect(Shown, nullptr, FALSE) &&
+              !::GetUpdateRect(Button, nullptr, FALSE);
+    Asked = true;
+    Answer = L"{}";  // answered: no second attempt outlives the test
+    return true;
+  };
+  TFrmNimbrel Window(nullptr, CleanNeverCalled(), Request);
+  Form = Window.Handle();
+  Button = Window.BtnStart->Handle();
+  Window.Show();  // as the message loop shows it, with no message handled in between
+  for (int I = 0; I < 200 && !Asked; ++I) Pump(25);
+  ASSERT_TRUE(Asked);
+  EXPECT_TRUE(Painted);
 }
 
 // A close already queued (Alt+F4 just before the click) never runs inside a click handler: not
