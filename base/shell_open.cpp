@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -83,25 +84,19 @@ TComPtr<IShellDispatch2> DesktopShellDispatch() {
   return Shell;
 }
 
-// The opens under way. Never freed: an open may outlive the static destructors.
+// The addresses waiting to be opened, in the order asked, and how many are not done yet (waiting
+// or being opened). Never freed: an open may outlive the static destructors.
 struct TOpens {
   std::mutex Lock;
   std::condition_variable Idle;
+  std::deque<std::wstring> Waiting;
   size_t Count = 0;
+  bool Draining = false;  // one thread is opening the waiting addresses
 };
 
 TOpens& PendingOpens() {
   static auto* Opens = new TOpens;
   return *Opens;
-}
-
-void OpenDone() {
-  TOpens& Opens = PendingOpens();
-  {
-    const std::lock_guard<std::mutex> Guard(Opens.Lock);
-    --Opens.Count;
-  }
-  Opens.Idle.notify_all();
 }
 
 TOwnedBstr MakeBstr(const std::wstring& Text) {
@@ -172,30 +167,58 @@ void OpenNow(const std::wstring& Target) {
   ::ShellExecuteExW(&Info);
 }
 
+// Opens the waiting addresses one after the other until none is left. Run by the thread that set
+// Draining, which it clears when the queue is empty.
+void DrainOpens() noexcept {
+  TOpens& Opens = PendingOpens();
+  for (;;) {
+    std::wstring Target;
+    {
+      const std::lock_guard<std::mutex> Guard(Opens.Lock);
+      if (Opens.Waiting.empty()) {
+        Opens.Draining = false;
+        return;
+      }
+      Target = std::move(Opens.Waiting.front());
+      Opens.Waiting.pop_front();
+    }
+    try {
+      OpenNow(Target);
+    } catch (...) {
+      // Not reported, like any failed open.
+    }
+    {
+      const std::lock_guard<std::mutex> Guard(Opens.Lock);
+      --Opens.Count;
+    }
+    Opens.Idle.notify_all();
+  }
+}
+
 }  // namespace
 
 void ShellOpen(const std::wstring& Target) {
   if (!IsWebAddress(Target)) return;
   TOpens& Opens = PendingOpens();
+  bool StartDrain = false;
   {
     const std::lock_guard<std::mutex> Guard(Opens.Lock);
+    Opens.Waiting.push_back(Target);
     ++Opens.Count;
+    StartDrain = !Opens.Draining;
+    Opens.Draining = true;
   }
-  const TOwnedHandle Thread = StartThread([Target] {
-    try {
-      const TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-      OpenNow(Target);
-    } catch (...) {
-      // Not reported, like any failed open.
-    }
-    OpenDone();
-  });
-  if (Thread) return;
+  if (!StartDrain) return;
+  TOwnedHandle Thread;
   try {
-    OpenNow(Target);
+    Thread = StartThread([] {
+      const TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+      DrainOpens();
+    });
   } catch (...) {
+    // No thread: opened here.
   }
-  OpenDone();
+  if (!Thread) DrainOpens();
 }
 
 bool WaitForShellOpens(unsigned long Milliseconds) {

@@ -18,13 +18,14 @@ bool IsWebAddress(std::wstring_view Target) noexcept;
 
 // Opens a web address in the user's browser at the user's level (ShellExecuteAsUser, else the
 // shell's "open"). Anything that is not IsWebAddress (documents, folders, other schemes,
-// commands) is not opened. Failures are not reported. Returns at once: the shell is asked on a
-// thread of its own (COM's single-threaded apartment), so no message of the caller's thread runs
-// meanwhile; only when no thread can be made is it asked here. Any thread.
+// commands) is not opened. Failures are not reported. Returns at once: the addresses are opened
+// one after the other, in the order asked, by one opener thread (COM's single-threaded
+// apartment), so no message of the caller's thread runs meanwhile; only when no thread can be
+// made does the caller open them itself. Any thread.
 void ShellOpen(const std::wstring& Target);
 
-// Waits up to Milliseconds for the opens ShellOpen has under way; true when none is left.
-// Program end, before the process ends (which would cut an open short).
+// Waits up to Milliseconds for the opens ShellOpen has waiting or under way; true when none is
+// left. Program end, before the process ends (which would cut an open short).
 bool WaitForShellOpens(unsigned long Milliseconds);
 inline constexpr unsigned long ShellOpenExitWaitMilliseconds = 5000;
 
