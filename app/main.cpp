@@ -23,8 +23,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace nimbrel;
   // Before anything can load a DLL: nothing is ever loaded from the program's own folder.
   RestrictDllSearch();
-  // Nor is anything opened or started by a relative name taken from the start folder.
-  LeaveStartFolder();
   // The shell's dialogs and its "open" may hand over to COM handlers: the main thread is a COM
   // apartment.
   TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
