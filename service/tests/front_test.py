@@ -43,9 +43,9 @@ def check(condition, message):
 
 def load_throwaway(root):
     sys.dont_write_bytecode = True  # nothing written beside the sources
-    spec = importlib.util.spec_from_file_location("nginx_throwaway", root / "scripts" / "nginx-throwaway.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("nginx_throwaway", root / "scripts" / "nginx-throwaway.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
