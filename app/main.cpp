@@ -23,6 +23,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace nimbrel;
   // Before anything can load a DLL: nothing is ever loaded from the program's own folder.
   RestrictDllSearch();
+  // The start folder is usually Downloads: nothing the program starts or opens by a relative name
+  // may come from there.
+  LeaveStartFolder();
   // The shell's dialogs and its "open" may hand over to COM handlers: the main thread is a COM
   // apartment.
   TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

@@ -42,10 +42,9 @@ void RestrictDllSearch() noexcept;
 std::wstring SystemFolder();
 std::wstring WindowsFolder();
 
-// Makes System32 the current folder, so that nothing opened or started by a relative name is taken
-// from the start folder (usually Downloads). False, with the current folder unchanged, when the
-// system refuses. Not called at start yet: under Wine, once the current folder has left the start
-// folder, the shell's "open" of a web address from Nimbrel.exe never returns (cause not found).
+// At the entry point, right after RestrictDllSearch: makes System32 the current folder, so that
+// nothing opened or started by a relative name is taken from the start folder (usually
+// Downloads). False, with the current folder unchanged, when the system refuses.
 bool LeaveStartFolder() noexcept;
 
 }  // namespace nimbrel

@@ -3,12 +3,14 @@
 
 #include <windows.h>
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <exception>
 
 #include "locale/translate.h"
 #include "base/ascii.h"
+#include "base/paths.h"
 #include "base/sync.h"
 #include "base/shell_open.h"
 #include "net/endpoints.h"
@@ -294,6 +296,10 @@ void TFrmAutorun::BtnSaveClick() {
   Dialog.nMaxFile = static_cast<DWORD>(std::size(FileName));
   Dialog.lpstrTitle = Title.c_str();
   Dialog.lpstrDefExt = L"txt";
+  // The program's current folder is System32; without a folder of its own the dialog could open
+  // there and the list would be saved where the user never looks.
+  const std::wstring Documents = GetSpecialFolder(CSIDL_PERSONAL);
+  Dialog.lpstrInitialDir = Documents.empty() ? nullptr : Documents.c_str();
   Dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
   if (!::GetSaveFileNameW(&Dialog)) return;
   const std::wstring Error = SaveAutorunList(FileName, FListAutoObj);

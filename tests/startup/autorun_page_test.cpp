@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commdlg.h>
+#include <shlobj.h>
+
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +15,8 @@
 #include <thread>
 
 #include "locale/translate.h"
+#include "base/ascii.h"
+#include "base/paths.h"
 #include "base/utf.h"
 #include "base/sync.h"
 #include "net/endpoints.h"
@@ -536,18 +542,29 @@ TEST_F(AutorunPageTest, NewRowsShowTheirFilesNamesAndSharedIcons) {
   }
 }
 
-// Only opens the save dialog and cancels it: writing the file is tested on its own.
-TEST_F(AutorunPageTest, TheSaveDialogOpensAndCancelWritesNothing) {
+// Only opens the save dialog and cancels it: writing the file is tested on its own. The program
+// runs in System32, as it does after start, and the dialog still opens in the user's documents.
+TEST_F(AutorunPageTest, TheSaveDialogOpensInTheDocumentsAndCancelWritesNothing) {
   Load();
   std::atomic<bool> Found{false};
+  std::wstring Folder;
   const DWORD Process = ::GetCurrentProcessId();
   const std::wstring Title = Frame->SaveDialogTitle();
+  wchar_t Previous[MAX_PATH] = {};
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, Previous), 0u);
+  wchar_t System[MAX_PATH] = {};
+  ASSERT_GT(::GetSystemDirectoryW(System, MAX_PATH), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryW(System));
   std::thread Closer([&] {
     for (int I = 0; I < 200 && !Found; ++I) {
       ::Sleep(50);
       HWND Dialog = ::FindWindowW(L"#32770", Title.c_str());
       DWORD Owner = 0;
       if (Dialog != nullptr && ::GetWindowThreadProcessId(Dialog, &Owner) && Owner == Process) {
+        ::Sleep(200);  // the dialog fills its folder view after it shows
+        wchar_t Path[MAX_PATH] = {};
+        ::SendMessageW(Dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(Path));
+        Folder = Path;
         Found = true;
         ::PostMessageW(Dialog, WM_COMMAND, IDCANCEL, 0);
       }
@@ -555,8 +572,10 @@ TEST_F(AutorunPageTest, TheSaveDialogOpensAndCancelWritesNothing) {
   });
   Frame->BtnSaveClick();
   Closer.join();
+  ::SetCurrentDirectoryW(Previous);
   EXPECT_TRUE(Found) << "a dialog titled " << testing::PrintToString(Title);
   EXPECT_TRUE(ShownErrors().empty());
+  EXPECT_EQ(AsciiUpper(Folder), AsciiUpper(GetSpecialFolder(CSIDL_PERSONAL))) << "not " << WideToUtf8(System);
 }
 
 }  // namespace

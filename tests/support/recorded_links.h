@@ -20,7 +20,7 @@ class TRecordedLinks {
                            (L"NimbrelOpenedLinks-" + std::to_wstring(::GetCurrentProcessId()) + L".txt")) {
     std::filesystem::remove(FFile);
     FOldCommand = ReadCommand();
-    WriteCommand(L"\"" + std::filesystem::path(L"" LINK_RECORDER_PATH).make_preferred().wstring() + L"\" \"" +
+    WriteCommand(L"\"" + std::filesystem::absolute(std::filesystem::path(L"" LINK_RECORDER_PATH).make_preferred()).wstring() + L"\" \"" +
                  FFile.wstring() + L"\" \"%1\"");
   }
   ~TRecordedLinks() {
