@@ -71,7 +71,11 @@ struct TStatement {
 };
 
 // Put: stores the report, its entries and its bytes when the cap allows, in one statement; answers
-// 1 when stored and 0 when full, and fails with unique_violation when the key is taken.
+// 1 when stored and 0 when full, and fails with unique_violation when the key is taken. The bytes go
+// to the usage row of the connection's own server process, so that a transaction of many uploads
+// holds one usage row: two groups never each hold a row the other waits for (a deadlock, which the
+// server ends after a second by failing an upload). Only the sum of the rows means anything;
+// expiry takes the bytes off the row of each report's id.
 constexpr TStatement SqlPut{"put", R"sql(
 WITH used AS (SELECT coalesce(sum(bytes), 0) AS bytes FROM usage),
 report AS (
@@ -83,7 +87,7 @@ entries AS (
   SELECT report.id, entry.source, entry.name, $2::bigint
   FROM report, unnest($6::text[], $7::text[]) AS entry (source, name)),
 counted AS (
-  UPDATE usage SET bytes = usage.bytes + $3::bigint FROM report WHERE usage.shard = report.id % 16)
+  UPDATE usage SET bytes = usage.bytes + $3::bigint FROM report WHERE usage.shard = pg_backend_pid() % 16)
 SELECT count(*) FROM report)sql"};
 constexpr TStatement SqlGet{"get", "SELECT body FROM reports WHERE key = $1 AND created >= $2::bigint"};
 constexpr TStatement SqlCount{

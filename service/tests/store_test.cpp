@@ -693,6 +693,30 @@ TEST_F(PostgresqlStoreTest, StoresStartingAtOnceOnAnEmptyDatabaseShareTheTablesA
   EXPECT_EQ(Stores[0]->UsedBytes(), 0);
 }
 
+TEST_F(PostgresqlStoreTest, GroupsCommittingAtOnceFromSeveralStoresAllGoIn) {
+  // Two processes' worth of uploads, each store committing two groups at once: no group may end up
+  // waiting for another that waits for it.
+  constexpr int Stores = 3, ThreadsPerStore = 8, PutsPerThread = 20;
+  std::unique_ptr<TPostgresqlStore> Opened[Stores];
+  for (auto& Store : Opened) Store = std::make_unique<TPostgresqlStore>(Database.Address(), std::int64_t{1} << 30, 4);
+  std::atomic<int> Failed{0};
+  std::vector<std::thread> Threads;
+  for (int Thread = 0; Thread < Stores * ThreadsPerStore; ++Thread) {
+    Threads.emplace_back([&, Thread] {
+      for (int I = 0; I < PutsPerThread; ++I) {
+        const std::string Key = "k" + std::to_string(Thread) + "-" + std::to_string(I);
+        if (Opened[Thread % Stores]->Put(Key, HundredEntryReport(Thread * PutsPerThread + I), 100) != TPutResult::Stored) {
+          ++Failed;
+        }
+      }
+    });
+  }
+  for (auto& Thread : Threads) Thread.join();
+  EXPECT_EQ(Failed, 0);
+  EXPECT_EQ(Opened[1]->DeleteBefore(1000), Stores * ThreadsPerStore * PutsPerThread);
+  EXPECT_EQ(Opened[0]->UsedBytes(), 0);
+}
+
 TEST_F(PostgresqlStoreTest, TablesOfALaterVersionAreRefused) {
   Open();
   ASSERT_TRUE(Database.Execute("UPDATE nimbrel_schema SET version = version + 1"));
