@@ -5,7 +5,9 @@
 // After every run it deletes what it stored, through the same kind of store the service uses.
 // Not a test: it checks nothing. Usage:
 //   service_load --port N --database FILE|postgresql://... [--seconds S] [--page-rate R] [--https CA_FILE]
+//                [--rate R]
 // With --https it speaks HTTPS to 127.0.0.1:N (a front such as nginx), trusting the certificate in CA_FILE.
+// With --rate it sends uploads at that one rate only (for a profiler), and no pages.
 #include <httplib.h>
 
 #include <algorithm>
@@ -98,7 +100,7 @@ TRun FixedRate(double Rate, double Seconds, const std::function<bool(int)>& Requ
 int main(int Count, char** Values) {
   int Port = 0;
   std::string Database, Ca;
-  double Seconds = 10, PageRate = 200;
+  double Seconds = 10, PageRate = 200, OnlyRate = 0;
   for (int I = 1; I + 1 < Count; I += 2) {
     const std::string Name = Values[I], Value = Values[I + 1];
     if (Name == "--port") Port = std::stoi(Value);
@@ -106,6 +108,7 @@ int main(int Count, char** Values) {
     if (Name == "--seconds") Seconds = std::stod(Value);
     if (Name == "--page-rate") PageRate = std::stod(Value);
     if (Name == "--https") Ca = Value;
+    if (Name == "--rate") OnlyRate = std::stod(Value);
   }
   if (Port <= 0 || Database.empty()) {
     std::fputs("usage: service_load --port N --database FILE|postgresql://... [--seconds S] [--page-rate R] "
@@ -128,6 +131,7 @@ int main(int Count, char** Values) {
       Client.set_ca_cert_path(Ca.c_str());
       Client.enable_server_certificate_verification(true);
     }
+    Client.set_tcp_nodelay(true);
     Client.set_connection_timeout(5);
     Client.set_read_timeout(10);
     return Client;
@@ -157,6 +161,10 @@ int main(int Count, char** Values) {
     return Run;
   };
 
+  if (OnlyRate > 0) {
+    Try(OnlyRate);
+    return 0;
+  }
   // Doubles the rate until it is not held, then halves the gap twice.
   double Good = 0, Bad = 0;
   for (double Rate = 50; Rate <= 12800; Rate *= 2) {

@@ -1,9 +1,10 @@
-// The PostgreSQL store: a small pool of connections, statements prepared on each, and one statement
-// (so one transaction, committed before the call returns) per report.
+// The PostgreSQL store: a small pool of connections, statements prepared on each, and uploads that
+// arrive together committed in one transaction, a statement and a savepoint each.
 #include "postgresql_store.h"
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <charconv>
 #include <set>
 #include <stdexcept>
@@ -13,6 +14,14 @@
 
 namespace nimbrel::service {
 namespace {
+
+// Uploads committed in one transaction at most. Each is a subtransaction of its own, and beyond
+// 64 of those in one transaction every other session's snapshot becomes slower to take.
+constexpr size_t MaxGroupPuts = 32;
+
+// Groups committing at once from one store, each on a connection of its own: while one waits for
+// its sync, the next is written.
+constexpr int GroupsAtOnce = 2;
 
 // The unique constraint on reports.key, as PostgreSQL names it.
 constexpr std::string_view ReportKeyConstraint = "reports_key_key";
@@ -62,7 +71,11 @@ struct TStatement {
 };
 
 // Put: stores the report, its entries and its bytes when the cap allows, in one statement; answers
-// 1 when stored and 0 when full, and fails with unique_violation when the key is taken.
+// 1 when stored and 0 when full, and fails with unique_violation when the key is taken. The bytes go
+// to the usage row of the connection's own server process, so that a transaction of many uploads
+// holds one usage row: two groups never each hold a row the other waits for (a deadlock, which the
+// server ends after a second by failing an upload). Only the sum of the rows means anything;
+// expiry takes the bytes off the row of each report's id.
 constexpr TStatement SqlPut{"put", R"sql(
 WITH used AS (SELECT coalesce(sum(bytes), 0) AS bytes FROM usage),
 report AS (
@@ -74,7 +87,7 @@ entries AS (
   SELECT report.id, entry.source, entry.name, $2::bigint
   FROM report, unnest($6::text[], $7::text[]) AS entry (source, name)),
 counted AS (
-  UPDATE usage SET bytes = usage.bytes + $3::bigint FROM report WHERE usage.shard = report.id % 16)
+  UPDATE usage SET bytes = usage.bytes + $3::bigint FROM report WHERE usage.shard = pg_backend_pid() % 16)
 SELECT count(*) FROM report)sql"};
 constexpr TStatement SqlGet{"get", "SELECT body FROM reports WHERE key = $1 AND created >= $2::bigint"};
 constexpr TStatement SqlCount{
@@ -296,7 +309,7 @@ void TPostgresqlStore::Give(TConnection Connection) {
   {
     const std::lock_guard Lock(FLock);
     if (Connection != nullptr && PQstatus(Connection.get()) == CONNECTION_OK &&
-        PQtransactionStatus(Connection.get()) == PQTRANS_IDLE) {
+        PQtransactionStatus(Connection.get()) == PQTRANS_IDLE && PQpipelineStatus(Connection.get()) == PQ_PIPELINE_OFF) {
       FIdle.push_back(std::move(Connection));
     } else {
       --FOpen;
@@ -307,7 +320,7 @@ void TPostgresqlStore::Give(TConnection Connection) {
 }
 
 TPutResult TPostgresqlStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
-  const TStoredForm Form = MakeStoredForm(Report);
+  TStoredForm Form = MakeStoredForm(Report);  // before the queue: other uploads need not wait for it
   // Entries that differ only by NUL and U+FFFD are one entry here, listed once.
   std::set<std::pair<std::string, std::string>> Entries;
   for (const auto& [Source, Name] : Form.Entries) Entries.emplace(EntryText(Source), EntryText(Name));
@@ -316,27 +329,149 @@ TPutResult TPostgresqlStore::Put(const std::string& Key, const TReport& Report, 
     Sources.push_back(Source);
     Names.push_back(Name);
   }
-  const std::string Created = std::to_string(Now), Size = std::to_string(Form.Size), Cap = std::to_string(FCapBytes),
-                    SourceArray = ArrayLiteral(Sources), NameArray = ArrayLiteral(Names);
+  TPendingPut Mine{Key, std::move(Form.Body), std::to_string(Now), std::to_string(Form.Size), ArrayLiteral(Sources),
+                   ArrayLiteral(Names)};
+  std::unique_lock Queue(FQueueLock);
+  FQueue.push_back(&Mine);
+  // Uploads that arrive while the groups before them commit go as the next group, led by whichever
+  // of them wakes first: none waits for company longer than a commit before it.
+  for (;;) {
+    FQueueChanged.wait(Queue, [&] { return Mine.Done || (FCommitting < GroupsAtOnce && !FQueue.empty()); });
+    if (Mine.Done) return Mine.Result;
+    ++FCommitting;
+    const auto Taken = static_cast<std::ptrdiff_t>(std::min(FQueue.size(), MaxGroupPuts));
+    const std::vector<TPendingPut*> Group(FQueue.begin(), FQueue.begin() + Taken);
+    FQueue.erase(FQueue.begin(), FQueue.begin() + Taken);
+    Queue.unlock();
+    try {
+      CommitGroup(Group);
+    } catch (...) {  // out of memory: the group's connection closed with its lease, its transaction unfinished
+      for (TPendingPut* Pending : Group) Pending->Result = TPutResult::Failed;
+    }
+    Queue.lock();
+    for (TPendingPut* Pending : Group) Pending->Done = true;
+    --FCommitting;
+    FQueueChanged.notify_all();
+  }
+}
+
+void TPostgresqlStore::CommitGroup(const std::vector<TPendingPut*>& Group) {
+  std::vector<bool> Final(Group.size(), false);
   // A connection that broke while idle is only found when used; one more try on a new one. A break
-  // during the statement leaves it unknown whether the report went in: the second try may then store
-  // it again under a new key, and the first copy expires unread.
+  // during the commit leaves it unknown whether the group went in: the second try may then find
+  // the keys taken, and the service stores those reports again under new keys; the first copies
+  // expire unread.
   for (int Attempt = 0; Attempt < 2; ++Attempt) {
     const TLease Lease = Take();
-    const TResult Result = Lease.Run(SqlPut, {&Key, &Created, &Size, &Form.Body, &Cap, &SourceArray, &NameArray});
-    if (const auto Stored = FirstInteger(Result)) return *Stored == 1 ? TPutResult::Stored : TPutResult::Full;
-    if (Result != nullptr) {
+    if (Lease.Get() != nullptr && TryGroup(Lease.Get(), Group, Final)) return;
+  }
+  for (size_t I = 0; I < Group.size(); ++I) {
+    if (!Final[I]) Group[I]->Result = TPutResult::Failed;
+  }
+}
+
+bool TPostgresqlStore::TryGroup(PGconn* Connection, const std::vector<TPendingPut*>& Group, std::vector<bool>& Final) {
+  // Every statement of the group goes out at once, and the answers are read after: a round trip
+  // per group, not three per upload. After an error the server skips what follows up to the
+  // pipeline's end; the transaction then goes back to the failed upload's savepoint and the
+  // uploads after it are sent again.
+  if (PQenterPipelineMode(Connection) != 1) return false;
+  const auto Send = [Connection](const char* Sql) {
+    return PQsendQueryParams(Connection, Sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  };
+  // The next statement's answer; empty once the connection has failed.
+  const auto Next = [Connection]() {
+    TResult Result(PQgetResult(Connection));
+    if (Result != nullptr && PQresultStatus(Result.get()) != PGRES_PIPELINE_SYNC) {
+      PQclear(PQgetResult(Connection));  // the end of this statement's answers
+    }
+    return Result;
+  };
+  // Reads answers up to the pipeline's end; false when the connection failed first.
+  const auto ToEnd = [&]() {
+    for (;;) {
+      const TResult Result = Next();
+      if (Result == nullptr) return false;
+      if (PQresultStatus(Result.get()) == PGRES_PIPELINE_SYNC) return true;
+    }
+  };
+  std::vector<size_t> Todo;
+  for (size_t I = 0; I < Group.size(); ++I) {
+    if (!Final[I]) Todo.push_back(I);
+  }
+  const std::string Cap = std::to_string(FCapBytes);
+  bool Begun = false;  // the transaction is open and stands at a failed upload's savepoint
+  for (;;) {
+    bool Sent = Begun ? Send("ROLLBACK TO SAVEPOINT upload") && Send("RELEASE upload") : Send("BEGIN");
+    for (const size_t I : Todo) {
+      const TPendingPut& Pending = *Group[I];
+      const char* const Values[] = {Pending.Key.c_str(), Pending.Created.c_str(), Pending.Size.c_str(),
+                                    Pending.Body.c_str(), Cap.c_str(), Pending.Sources.c_str(), Pending.Names.c_str()};
+      Sent = Sent && Send("SAVEPOINT upload") &&
+             PQsendQueryPrepared(Connection, SqlPut.Name, static_cast<int>(std::size(Values)), Values, nullptr, nullptr,
+                                 0) == 1 &&
+             Send("RELEASE upload");
+    }
+    Sent = Sent && Send("COMMIT") && PQpipelineSync(Connection) == 1;
+    if (!Sent) return false;
+
+    // The answers, in the order sent.
+    const auto Ok = [](const TResult& Result) { return Is(Result, PGRES_COMMAND_OK); };
+    bool Started = Begun ? Ok(Next()) && Ok(Next()) : Ok(Next());
+    size_t FailedAt = Todo.size();
+    for (size_t At = 0; Started && At < Todo.size(); ++At) {
+      TPendingPut& Pending = *Group[Todo[At]];
+      const bool Saved = Ok(Next());
+      const TResult Result = Next();
+      const bool Released = Ok(Next());
+      if (const auto Stored = FirstInteger(Result); Saved && Stored && Released) {
+        Pending.Result = *Stored == 1 ? TPutResult::Stored : TPutResult::Full;
+        continue;
+      }
+      if (!Saved || Result == nullptr || PQresultStatus(Result.get()) != PGRES_FATAL_ERROR) {
+        Started = false;  // not the upload's own failure: the connection or the server failed
+        break;
+      }
       // Only the report key's own constraint means another report has the key.
       const char* State = PQresultErrorField(Result.get(), PG_DIAG_SQLSTATE);
       const char* Constraint = PQresultErrorField(Result.get(), PG_DIAG_CONSTRAINT_NAME);
-      if (State != nullptr && std::string_view(State) == "23505" && Constraint != nullptr &&
-          std::string_view(Constraint) == ReportKeyConstraint) {
-        return TPutResult::KeyTaken;
-      }
+      Pending.Result = State != nullptr && std::string_view(State) == "23505" && Constraint != nullptr &&
+                               std::string_view(Constraint) == ReportKeyConstraint
+                           ? TPutResult::KeyTaken
+                           : TPutResult::Failed;
+      Final[Todo[At]] = true;
+      FailedAt = At;
+      break;
     }
-    if (!Lease.Broken()) break;
+    if (Started && FailedAt == Todo.size()) {
+      // Every upload went in; the commit's answer says whether they are on disk.
+      const TResult Committed = Next();
+      const bool Ended = ToEnd();
+      if (Is(Committed, PGRES_COMMAND_OK)) {
+        for (const size_t I : Todo) Final[I] = true;
+        PQexitPipelineMode(Connection);
+        return true;
+      }
+      if (Committed == nullptr || !Ended) return false;
+      break;  // the commit failed: nothing is stored
+    }
+    if (!ToEnd()) return false;
+    if (!Started) break;
+    Todo.erase(Todo.begin(), Todo.begin() + static_cast<std::ptrdiff_t>(FailedAt) + 1);
+    Begun = true;
   }
-  return TPutResult::Failed;
+  // The whole transaction failed: what it held is not stored, and the connection is left idle.
+  PQsendQueryParams(Connection, "ROLLBACK", 0, nullptr, nullptr, nullptr, nullptr, 0);
+  PQpipelineSync(Connection);
+  if (!ToEnd()) return false;
+  PQexitPipelineMode(Connection);
+  for (size_t I = 0; I < Group.size(); ++I) {
+    if (!Final[I]) {
+      Group[I]->Result = TPutResult::Failed;
+      Final[I] = true;
+    }
+  }
+  return true;
 }
 
 std::optional<TReport> TPostgresqlStore::Get(const std::string& Key, std::int64_t NotBefore) {

@@ -31,6 +31,9 @@ class TPostgresqlStore final : public TReportStore {
   TPostgresqlStore(std::string Address, std::int64_t CapBytes, int Connections);
   ~TPostgresqlStore() override;
 
+  // Uploads that arrive while another group commits are committed together in one transaction,
+  // a savepoint each; each returns once the commit holding it is on disk, and one that fails (its
+  // key taken, the cap, a failed statement) fails alone, the others stored as if it had not come.
   TPutResult Put(const std::string& Key, const TReport& Report, std::int64_t Now) override;
   std::optional<TReport> Get(const std::string& Key, std::int64_t NotBefore) override;
   std::optional<std::int64_t> CountEntryReports(const std::string& From, const std::string& Name,
@@ -60,6 +63,20 @@ class TPostgresqlStore final : public TReportStore {
   TLease Take();
   void Give(TConnection Connection);
 
+  // An upload waiting for its group's commit, with its statement's parameters; Result is valid
+  // once Done.
+  struct TPendingPut {
+    const std::string& Key;
+    std::string Body, Created, Size, Sources, Names;
+    TPutResult Result = TPutResult::Failed;
+    bool Done = false;  // guarded by FQueueLock
+  };
+  // Stores each of Group in one transaction and sets its Result.
+  void CommitGroup(const std::vector<TPendingPut*>& Group);
+  // One try of CommitGroup on Connection for the uploads not Final; false when the connection
+  // broke before the commit was answered, so that those may be tried again on another.
+  bool TryGroup(pg_conn* Connection, const std::vector<TPendingPut*>& Group, std::vector<bool>& Final);
+
   std::string FAddress;
   std::int64_t FCapBytes;
   bool FSuperuser = false;
@@ -69,6 +86,11 @@ class TPostgresqlStore final : public TReportStore {
   std::vector<TConnection> FIdle;  // guarded by FLock
   int FOpen = 0;                   // connections open, idle or lent; guarded by FLock
   int FMaxOpen;
+  // Uploads waiting to be committed, oldest first, and how many groups are being committed.
+  std::mutex FQueueLock;
+  std::condition_variable FQueueChanged;
+  std::vector<TPendingPut*> FQueue;  // guarded by FQueueLock
+  int FCommitting = 0;               // guarded by FQueueLock
 };
 
 }  // namespace nimbrel::service

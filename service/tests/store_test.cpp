@@ -77,7 +77,32 @@ class TStoreKind {
   virtual void OpenUnopenable() = 0;
   // Runs Sql on the test's database beside the store; false when it fails.
   virtual bool Execute(const std::string& Sql) = 0;
+  // Another session that keeps every writer of the test's database waiting for Seconds from when
+  // HoldWrites returns; null when it could not take the lock.
+  class THold {
+   public:
+    virtual ~THold() = default;
+    // Waits for the session to let go; false when it failed.
+    virtual bool Release() = 0;
+  };
+  virtual std::unique_ptr<THold> HoldWrites(int Seconds) = 0;
 };
+
+// Another process that takes File's write lock and keeps it for Seconds: its output, to pclose,
+// once it holds the lock; null when it could not take it.
+FILE* HoldSqliteWriteLock(const std::filesystem::path& File, int Seconds) {
+  const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
+                              "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                              "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(" +
+                              std::to_string(Seconds) + "); db.execute('COMMIT')\" '" + File.string() + "'";
+  FILE* Holder = ::popen(Command.c_str(), "r");
+  char Line[16] = {};
+  if (Holder != nullptr && (std::fgets(Line, sizeof Line, Holder) == nullptr || std::string_view(Line) != "held\n")) {
+    ::pclose(Holder);
+    return nullptr;
+  }
+  return Holder;
+}
 
 class TSqliteKind final : public TStoreKind {
  public:
@@ -102,6 +127,22 @@ class TSqliteKind final : public TStoreKind {
     sqlite3_close(Other);
     return Done;
   }
+  // Another process, so that the lock is the file's and not a connection's of this process.
+  std::unique_ptr<THold> HoldWrites(int Seconds) override {
+    class TProcessHold final : public THold {
+     public:
+      explicit TProcessHold(FILE* Holder) : FHolder(Holder) {}
+      ~TProcessHold() override {
+        if (FHolder != nullptr) ::pclose(FHolder);
+      }
+      bool Release() override { return ::pclose(std::exchange(FHolder, nullptr)) == 0; }
+
+     private:
+      FILE* FHolder;
+    };
+    FILE* Holder = HoldSqliteWriteLock(FFile, Seconds);
+    return Holder != nullptr ? std::make_unique<TProcessHold>(Holder) : nullptr;
+  }
 
  private:
   TTempDir FFolder;
@@ -125,6 +166,42 @@ class TPostgresqlKind final : public TStoreKind {
     TPostgresqlStore(Address.substr(0, Address.rfind('/') + 1) + "no_such_database", 1 << 20, 1);
   }
   bool Execute(const std::string& Sql) override { return FDatabase.Execute(Sql); }
+  // Every upload inserts into reports: a session that holds that table in EXCLUSIVE mode keeps them
+  // all waiting, and reads going.
+  std::unique_ptr<THold> HoldWrites(int Seconds) override {
+    class TSessionHold final : public THold {
+     public:
+      TSessionHold(PGconn* Session, int Seconds)
+          : FSession(Session), FEnd([this, Seconds] {
+              std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+              PGresult* Result = PQexec(FSession, "COMMIT");
+              FCommitted = PQresultStatus(Result) == PGRES_COMMAND_OK;
+              PQclear(Result);
+            }) {}
+      ~TSessionHold() override {
+        if (FEnd.joinable()) FEnd.join();
+        PQfinish(FSession);
+      }
+      bool Release() override {
+        FEnd.join();
+        return FCommitted;
+      }
+
+     private:
+      PGconn* FSession;
+      bool FCommitted = false;
+      std::thread FEnd;
+    };
+    PGconn* Session = PQconnectdb(FDatabase.Address().c_str());
+    PGresult* Result = PQexec(Session, "BEGIN; LOCK TABLE reports IN EXCLUSIVE MODE");
+    const bool Held = PQresultStatus(Result) == PGRES_COMMAND_OK;
+    PQclear(Result);
+    if (!Held) {
+      PQfinish(Session);
+      return nullptr;
+    }
+    return std::make_unique<TSessionHold>(Session, Seconds);
+  }
 
  private:
   TPostgresqlDatabase FDatabase;
@@ -285,6 +362,52 @@ TEST_P(StoreTest, EntriesNoPageShowsAreNotStoredAndEntriesEqualInTheStoreAreOne)
   EXPECT_EQ(Store.Put("r", SampleReport(), 100), TPutResult::KeyTaken) << "only the report key is a taken key";
 }
 
+TEST_P(StoreTest, AnUploadThatFailsInsideAGroupFailsAlone) {
+  TReport Huge = SampleReport({OneDrive});
+  Huge.Installed.push_back({std::string(300'000, 'x'), "Big"});
+  const TStartRow Refused{"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Refused", "HKCU"};
+  const auto Opened = Open(200'000);
+  TReportStore& Store = *Opened;
+  ASSERT_TRUE(FKind->RefuseEntryNamed("refused"));
+  // While another session holds the write lock, the first two uploads wait for it in their
+  // commits, and the uploads after them queue up to go together as the next group.
+  const auto Hold = FKind->HoldWrites(1);
+  ASSERT_NE(Hold, nullptr);
+  struct TCase {
+    std::string Key;
+    TReport Report;
+  };
+  const std::vector<TCase> Cases{{"first", SampleReport({OneDrive})},   {"second", SampleReport({})},
+                                 {"a", SampleReport({OneDrive})},       {"refused", SampleReport({Korean, Refused})},
+                                 {"b", SampleReport({Korean})},         {"huge", Huge},
+                                 {"a", SampleReport({Korean})},         {"c", SampleReport({})}};
+  std::vector<TPutResult> Results(Cases.size(), TPutResult::Failed);
+  std::vector<std::thread> Uploads;
+  for (size_t I = 0; I < Cases.size(); ++I) {
+    Uploads.emplace_back([&, I] { Results[I] = Store.Put(Cases[I].Key, Cases[I].Report, 100); });
+    if (I < 2) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  for (std::thread& Upload : Uploads) Upload.join();
+  EXPECT_TRUE(Hold->Release());
+
+  // The two uploads under "a" race for the key: one is stored, the other alone is refused.
+  EXPECT_EQ(Results[0], TPutResult::Stored);
+  EXPECT_EQ(Results[1], TPutResult::Stored);
+  EXPECT_EQ(Results[3], TPutResult::Failed);
+  EXPECT_EQ(Results[4], TPutResult::Stored);
+  EXPECT_EQ(Results[5], TPutResult::Full);
+  EXPECT_EQ(Results[7], TPutResult::Stored);
+  EXPECT_TRUE((Results[2] == TPutResult::Stored) != (Results[6] == TPutResult::Stored));
+  EXPECT_TRUE(Results[2] == TPutResult::KeyTaken || Results[6] == TPutResult::KeyTaken);
+  for (const char* Key : {"first", "second", "a", "b", "c"}) EXPECT_TRUE(Store.Get(Key, 0)) << Key;
+  for (const char* Key : {"refused", "huge"}) EXPECT_FALSE(Store.Get(Key, 0)) << Key;
+  // Counted once each, and nothing of the refused upload: first, a and b list an entry of their own.
+  const std::int64_t OneDrives = Results[2] == TPutResult::Stored ? 2 : 1;
+  EXPECT_EQ(Store.CountEntryReports("hkcu", "onedrive", 0), OneDrives);
+  EXPECT_EQ(Store.CountEntryReports("file", "카카오톡 실행.lnk", 0), 3 - OneDrives);
+  EXPECT_EQ(Store.CountEntryReports("hkcu", "refused", 0), 0);
+}
+
 TEST_P(StoreTest, AnUnopenableDatabaseThrows) { EXPECT_THROW(FKind->OpenUnopenable(), std::runtime_error); }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
@@ -305,21 +428,7 @@ class SqliteStoreTest : public ::testing::Test {
           << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
     }
   }
-  // Another process that takes the file's write lock and keeps it for Seconds: its output, to
-  // pclose, once it holds the lock; null when it could not take it.
-  FILE* HoldWriteLock(int Seconds) {
-    const std::string Command = "python3 -c \"import sqlite3, sys, time\n"
-                                "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-                                "db.execute('BEGIN IMMEDIATE'); print('held', flush=True); time.sleep(" +
-                                std::to_string(Seconds) + "); db.execute('COMMIT')\" '" + File.string() + "'";
-    FILE* Holder = ::popen(Command.c_str(), "r");
-    char Line[16] = {};
-    if (Holder != nullptr && (std::fgets(Line, sizeof Line, Holder) == nullptr || std::string_view(Line) != "held\n")) {
-      ::pclose(Holder);
-      return nullptr;
-    }
-    return Holder;
-  }
+  FILE* HoldWriteLock(int Seconds) { return HoldSqliteWriteLock(File, Seconds); }
   TTempDir Folder;
   std::filesystem::path File = Folder.Path() / "reports.sqlite";
 };
@@ -455,55 +564,6 @@ TEST_F(SqliteStoreTest, TheLogIsCopiedIntoTheFileOnceTheStoreIsIdle) {
   EXPECT_EQ(InFile, Expected) << "the log was not copied into the file";
 }
 
-TEST_F(SqliteStoreTest, AnUploadThatFailsInsideAGroupFailsAlone) {
-  TReport Huge = SampleReport({OneDrive});
-  Huge.Installed.push_back({std::string(300'000, 'x'), "Big"});
-  TSqliteStore Store(File, 200'000, false);
-  {
-    sqlite3* Other = nullptr;
-    ASSERT_EQ(sqlite3_open(File.c_str(), &Other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(Other,
-                           "CREATE TRIGGER refuse BEFORE INSERT ON reports WHEN NEW.key = 'refused' "
-                           "BEGIN SELECT RAISE(ABORT, 'refused'); END",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(Other);
-  }
-  // While another process holds the write lock, the first upload waits for it in its commit, and
-  // the uploads after it queue up to go together as the next group.
-  FILE* Holder = HoldWriteLock(1);
-  ASSERT_NE(Holder, nullptr);
-  struct TCase {
-    std::string Key;
-    TReport Report;
-  };
-  const std::vector<TCase> Cases{{"first", SampleReport({OneDrive})}, {"a", SampleReport({OneDrive})},
-                                 {"refused", SampleReport({OneDrive})}, {"b", SampleReport({Korean})},
-                                 {"huge", Huge}, {"a", SampleReport({Korean})}, {"c", SampleReport({})}};
-  std::vector<TPutResult> Results(Cases.size(), TPutResult::Failed);
-  std::vector<std::thread> Uploads;
-  for (size_t I = 0; I < Cases.size(); ++I) {
-    Uploads.emplace_back([&, I] { Results[I] = Store.Put(Cases[I].Key, Cases[I].Report, 100); });
-    if (I == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  for (std::thread& Upload : Uploads) Upload.join();
-  EXPECT_EQ(::pclose(Holder), 0);
-
-  // The two uploads under "a" race for the key: one is stored, the other alone is refused.
-  EXPECT_EQ(Results[0], TPutResult::Stored);
-  EXPECT_EQ(Results[2], TPutResult::Failed);
-  EXPECT_EQ(Results[3], TPutResult::Stored);
-  EXPECT_EQ(Results[4], TPutResult::Full);
-  EXPECT_EQ(Results[6], TPutResult::Stored);
-  EXPECT_TRUE((Results[1] == TPutResult::Stored) != (Results[5] == TPutResult::Stored));
-  EXPECT_TRUE(Results[1] == TPutResult::KeyTaken || Results[5] == TPutResult::KeyTaken);
-  for (const char* Key : {"first", "a", "b", "c"}) EXPECT_TRUE(Store.Get(Key, 0)) << Key;
-  for (const char* Key : {"refused", "huge"}) EXPECT_FALSE(Store.Get(Key, 0)) << Key;
-  // Counted once each: first, a and b list an entry of their own besides "c" which lists none.
-  const std::int64_t OneDrives = Results[1] == TPutResult::Stored ? 2 : 1;
-  ExpectCounts(Store, {{"hkcu", "onedrive", 0, OneDrives}, {"file", "카카오톡 실행.lnk", 0, 3 - OneDrives}}, "after the group");
-}
-
 TEST_F(SqliteStoreTest, WaitingEntriesOutliveTheStoreAndAreTakenABatchAtATime) {
   constexpr int Reports = 300;
   {
@@ -631,6 +691,30 @@ TEST_F(PostgresqlStoreTest, StoresStartingAtOnceOnAnEmptyDatabaseShareTheTablesA
   EXPECT_EQ(Stores[0]->UsedBytes(), Stores[3]->UsedBytes());
   EXPECT_EQ(Stores[3]->DeleteBefore(1000), 2);
   EXPECT_EQ(Stores[0]->UsedBytes(), 0);
+}
+
+TEST_F(PostgresqlStoreTest, GroupsCommittingAtOnceFromSeveralStoresAllGoIn) {
+  // Two processes' worth of uploads, each store committing two groups at once: no group may end up
+  // waiting for another that waits for it.
+  constexpr int Stores = 3, ThreadsPerStore = 8, PutsPerThread = 20;
+  std::unique_ptr<TPostgresqlStore> Opened[Stores];
+  for (auto& Store : Opened) Store = std::make_unique<TPostgresqlStore>(Database.Address(), std::int64_t{1} << 30, 4);
+  std::atomic<int> Failed{0};
+  std::vector<std::thread> Threads;
+  for (int Thread = 0; Thread < Stores * ThreadsPerStore; ++Thread) {
+    Threads.emplace_back([&, Thread] {
+      for (int I = 0; I < PutsPerThread; ++I) {
+        const std::string Key = "k" + std::to_string(Thread) + "-" + std::to_string(I);
+        if (Opened[Thread % Stores]->Put(Key, HundredEntryReport(Thread * PutsPerThread + I), 100) != TPutResult::Stored) {
+          ++Failed;
+        }
+      }
+    });
+  }
+  for (auto& Thread : Threads) Thread.join();
+  EXPECT_EQ(Failed, 0);
+  EXPECT_EQ(Opened[1]->DeleteBefore(1000), Stores * ThreadsPerStore * PutsPerThread);
+  EXPECT_EQ(Opened[0]->UsedBytes(), 0);
 }
 
 TEST_F(PostgresqlStoreTest, TablesOfALaterVersionAreRefused) {
