@@ -23,9 +23,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace nimbrel;
   // Before anything can load a DLL: nothing is ever loaded from the program's own folder.
   RestrictDllSearch();
-  // The shell's dialogs and its "open" may hand over to COM handlers: the main thread is a COM
-  // apartment.
-  TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  // COM starts on the main thread only when something there needs it (JoinComApartment).
   InitializeModules();
 
   TOwnedHandle Mutex;  // lives until the process ends
