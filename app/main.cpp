@@ -26,9 +26,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The start folder is usually Downloads: nothing the program starts or opens by a relative name
   // may come from there.
   LeaveStartFolder();
-  // The shell's dialogs and its "open" may hand over to COM handlers: the main thread is a COM
-  // apartment.
-  TComScope Com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  // COM starts on the main thread only when something there needs it (JoinComApartment).
   InitializeModules();
 
   TOwnedHandle Mutex;  // lives until the process ends

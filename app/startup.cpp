@@ -2,7 +2,6 @@
 #include "app/startup.h"
 
 #include "locale/translate.h"
-#include "base/paths.h"
 #include "base/sync.h"
 #include "clean/privileges.h"
 #include "startup/task_scheduler.h"
@@ -15,7 +14,6 @@ void InitializeModules() {
   InitMainThread();
   // A function queued to the main thread that fails shows its error like an event handler's.
   SetQueueErrorHandler([](std::exception_ptr Error) { Application().HandleException(Error); });
-  InitPathVariables();
   CreateTaskServiceLock();
   LoadTranslation();
   RegisterOrvantaStyle();

@@ -105,7 +105,7 @@ TOwnedIcon ExtractFileIcon(const TIconLocation& Location) {
   std::vector<wchar_t> Path(std::max<size_t>(Location.File.size(), MAX_PATH) + 1, L'\0');
   Location.File.copy(Path.data(), Location.File.size());
   WORD Index = static_cast<WORD>(Location.Number);
-  return TOwnedIcon(::ExtractAssociatedIconW(nullptr, Path.data(), &Index));
+  return TOwnedIcon(api::ExtractAssociatedIconW(nullptr, Path.data(), &Index));
 }
 
 int GetFileIconIndex(std::map<std::wstring, int>& Cache, TIconCollection& Images, const std::wstring& Location,

@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "base/system_api.h"
+
 namespace nimbrel {
 
 // Traits for a handle whose only invalid value is nullptr.
@@ -76,7 +78,7 @@ inline void DestroyMenuFn(HMENU Menu) noexcept { ::DestroyMenu(Menu); }
 inline void DeleteDcFn(HDC Dc) noexcept { ::DeleteDC(Dc); }
 inline void FreeSidFn(PSID Sid) noexcept { ::FreeSid(Sid); }
 inline void LocalFreeFn(HLOCAL Memory) noexcept { ::LocalFree(Memory); }
-inline void SysFreeStringFn(BSTR Text) noexcept { ::SysFreeString(Text); }
+inline void SysFreeStringFn(BSTR Text) noexcept { api::SysFreeString(Text); }
 }  // namespace detail
 
 using TOwnedHandle = TOwned<TKernelHandleTraits>;
@@ -111,14 +113,14 @@ using TComPtr = TOwned<TComTraits<T>>;
 // A VARIANT that is cleared when it goes.
 class TOwnedVariant {
  public:
-  TOwnedVariant() noexcept { ::VariantInit(&FValue); }
-  ~TOwnedVariant() { ::VariantClear(&FValue); }
+  TOwnedVariant() noexcept { FValue.vt = VT_EMPTY; }
+  ~TOwnedVariant() { api::VariantClear(&FValue); }
   TOwnedVariant(const TOwnedVariant&) = delete;
   TOwnedVariant& operator=(const TOwnedVariant&) = delete;
   VARIANT* get() noexcept { return &FValue; }
   const VARIANT* get() const noexcept { return &FValue; }
   VARIANT* put() noexcept {
-    ::VariantClear(&FValue);
+    api::VariantClear(&FValue);
     return &FValue;
   }
 
@@ -176,9 +178,9 @@ class TWindowDc {
 class TComScope {
  public:
   explicit TComScope(DWORD Model = COINIT_APARTMENTTHREADED) noexcept
-      : FResult(::CoInitializeEx(nullptr, Model)) {}
+      : FResult(api::CoInitializeEx(nullptr, Model)) {}
   ~TComScope() {
-    if (SUCCEEDED(FResult)) ::CoUninitialize();
+    if (SUCCEEDED(FResult)) api::CoUninitialize();
   }
   TComScope(const TComScope&) = delete;
   TComScope& operator=(const TComScope&) = delete;

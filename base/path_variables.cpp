@@ -4,11 +4,10 @@
 
 #include "base/ascii.h"
 #include "base/paths.h"
+#include "base/system_api.h"
 
 namespace nimbrel {
 namespace {
-
-std::vector<TPathVariable> Table;
 
 // Deletes the first " (x86)", ASCII case ignored.
 std::wstring WithoutX86(std::wstring Folder) {
@@ -22,7 +21,7 @@ std::wstring WithoutX86(std::wstring Folder) {
 
 std::wstring GetSpecialFolder(int Csidl) {
   wchar_t Buffer[MAX_PATH + 1] = {};
-  if (::SHGetFolderPathW(nullptr, Csidl, nullptr, SHGFP_TYPE_CURRENT, Buffer) != S_OK) return {};
+  if (api::SHGetFolderPathW(nullptr, Csidl, nullptr, SHGFP_TYPE_CURRENT, Buffer) != S_OK) return {};
   std::wstring Folder(Buffer);
   if (!Folder.empty() && Folder.back() == L'\\') Folder.pop_back();
   return Folder;
@@ -44,18 +43,21 @@ std::vector<TPathVariable> BuildPathVariables(bool Native64, const std::function
   };
 }
 
-const std::vector<TPathVariable>& PathVariables() { return Table; }
-
-void InitPathVariables() {
-  SYSTEM_INFO Info{};
-  ::GetNativeSystemInfo(&Info);
-  // ARM64 Windows has the x86 program folders as well.
-  const bool Native64 = Info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
-                        Info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
-  Table = BuildPathVariables(Native64, GetSpecialFolder);
+const std::vector<TPathVariable>& PathVariables() {
+  static const std::vector<TPathVariable> Table = [] {
+    SYSTEM_INFO Info{};
+    ::GetNativeSystemInfo(&Info);
+    // ARM64 Windows has the x86 program folders as well.
+    const bool Native64 = Info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+                          Info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
+    return BuildPathVariables(Native64, GetSpecialFolder);
+  }();
+  return Table;
 }
 
-std::wstring ExpandPathVars(const std::wstring& Text) { return ExpandPathVars(Text, Table); }
+void InitPathVariables() { PathVariables(); }
+
+std::wstring ExpandPathVars(const std::wstring& Text) { return ExpandPathVars(Text, PathVariables()); }
 
 std::wstring ExpandPathVars(const std::wstring& Text, const std::vector<TPathVariable>& Variables) {
   for (const TPathVariable& Variable : Variables) {
@@ -64,7 +66,7 @@ std::wstring ExpandPathVars(const std::wstring& Text, const std::vector<TPathVar
   return Text;
 }
 
-std::wstring ContractPathVars(const std::wstring& Path) { return ContractPathVars(Path, Table); }
+std::wstring ContractPathVars(const std::wstring& Path) { return ContractPathVars(Path, PathVariables()); }
 
 std::wstring ContractPathVars(const std::wstring& Path, const std::vector<TPathVariable>& Variables) {
   for (const TPathVariable& Variable : Variables) {

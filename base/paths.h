@@ -26,11 +26,11 @@ struct TPathVariable {
   std::wstring Folder;
 };
 
-// The nine placeholders in the order in which they are tried, built by InitPathVariables at
-// start-up and unchanged afterwards (empty before). Readable from any thread after start-up.
+// The nine placeholders in the order in which they are tried, built from the special folders of
+// this machine at the first use (which loads the shell; the program starts without it) and
+// unchanged afterwards. Any thread.
 const std::vector<TPathVariable>& PathVariables();
-// Builds PathVariables from the special folders of this machine. Main thread, at start-up,
-// before any worker runs.
+// Builds PathVariables now when it is not built yet.
 void InitPathVariables();
 // The table for a machine whose native processor is 64-bit (or not), with folders from Folder.
 std::vector<TPathVariable> BuildPathVariables(bool Native64, const std::function<std::wstring(int Csidl)>& Folder);

@@ -46,7 +46,7 @@ std::vector<BYTE> AccountOf(HANDLE Process) {
 // The desktop's IShellDispatch2, or nullptr.
 TComPtr<IShellDispatch2> DesktopShellDispatch() {
   TComPtr<IShellWindows> Windows;
-  if (FAILED(::CoCreateInstance(ShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
+  if (FAILED(api::CoCreateInstance(ShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
                                 reinterpret_cast<void**>(Windows.put()))))
     return {};
   TOwnedVariant Location;
@@ -100,7 +100,7 @@ TOpens& PendingOpens() {
 }
 
 TOwnedBstr MakeBstr(const std::wstring& Text) {
-  return TOwnedBstr(::SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size())));
+  return TOwnedBstr(api::SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size())));
 }
 
 }  // namespace
@@ -139,11 +139,11 @@ bool ShellExecuteAsUser(const std::wstring& File, const std::wstring& Parameters
   TOwnedBstr FileText = MakeBstr(File);
   TOwnedVariant Arguments, Folder, Operation, Show;
   Arguments.get()->vt = VT_BSTR;
-  Arguments.get()->bstrVal = ::SysAllocStringLen(Parameters.data(), static_cast<UINT>(Parameters.size()));
+  Arguments.get()->bstrVal = api::SysAllocStringLen(Parameters.data(), static_cast<UINT>(Parameters.size()));
   Folder.get()->vt = VT_BSTR;
-  Folder.get()->bstrVal = ::SysAllocString(L"");
+  Folder.get()->bstrVal = api::SysAllocString(L"");
   Operation.get()->vt = VT_BSTR;
-  Operation.get()->bstrVal = ::SysAllocString(L"open");
+  Operation.get()->bstrVal = api::SysAllocString(L"open");
   Show.get()->vt = VT_I4;
   Show.get()->lVal = SW_SHOWNORMAL;
   if (!FileText || Arguments.get()->bstrVal == nullptr || Folder.get()->bstrVal == nullptr ||
@@ -164,7 +164,7 @@ void OpenNow(const std::wstring& Target) {
   Info.lpVerb = L"open";
   Info.lpFile = Target.c_str();
   Info.nShow = SW_SHOWNORMAL;
-  ::ShellExecuteExW(&Info);
+  api::ShellExecuteExW(&Info);
 }
 
 // Opens the waiting addresses one after the other until none is left. Run by the thread that set

@@ -4,11 +4,12 @@
 // Nimbrel runs as administrator and is usually started from the Downloads folder. Any DLL in the
 // import table that the loader does not take from the system by itself would first be looked for
 // beside the program, so a planted copy would run elevated before the program starts. The rule:
-// - the import table names only kernel32, user32, gdi32, advapi32, shell32, shlwapi, ole32,
-//   oleaut32, comdlg32, imm32, msvcrt, ws2_32, setupapi, psapi, rpcrt4, sechost, ntdll and comctl32
-//   (redirected by the manifest); a test reads the built program's import table and fails on others;
-// - everything else (dwmapi, version, uxtheme, winhttp, crypt32, taskschd...) is loaded here, by its
-//   full System32 path, and its functions are found with GetProcAddress.
+// - the import table names only kernel32, user32, gdi32, advapi32, msvcrt, ntdll and comctl32
+//   (redirected by the manifest), what the first paint needs; a test reads the built program's
+//   import table and fails on others;
+// - everything else (ole32, oleaut32, shell32, comdlg32 through base/system_api.h; dwmapi,
+//   version, uxtheme, winhttp...) is loaded here, by its full System32 path, at its first use, and
+//   its functions are found with GetProcAddress.
 #pragma once
 
 #include <windows.h>

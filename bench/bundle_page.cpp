@@ -260,7 +260,6 @@ int wmain(int Count, wchar_t** Arguments) {
   if (Mode == L"seed") Seed(Number);
   if (Mode == L"inventory") Inventory(Number);
   if (Mode == L"page") {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     InitMainThread();
     InitPathVariables();
     LoadTranslation();

@@ -26,6 +26,7 @@
 #include "base/paths.h"
 #include "base/registry.h"
 #include "base/sync.h"
+#include "base/system_api.h"
 #include "startup/autorun.h"
 #include "startup/autorun_collect.h"
 #include "startup/autorun_page.h"
@@ -108,7 +109,7 @@ size_t Floor(double& CollectMs) {
     std::vector<wchar_t> Path(Entry.FileName.begin(), Entry.FileName.end());
     Path.resize(MAX_PATH + 1 + Entry.FileName.size(), L'\0');
     WORD Index = 0;
-    TOwnedIcon Icon(::ExtractAssociatedIconW(nullptr, Path.data(), &Index));
+    TOwnedIcon Icon(api::ExtractAssociatedIconW(nullptr, Path.data(), &Index));
   }
   return List.size();
 }

@@ -13,6 +13,8 @@
 #include "base/paths.h"
 #include "base/shell_open.h"
 #include "base/sync.h"
+#include "base/system_api.h"
+#include "base/system_error.h"
 #include "base/system_library.h"
 #include "base/thread.h"
 #include "widgets/application.h"
@@ -72,7 +74,13 @@ void StartResolved(const std::wstring& File, const std::wstring& Parameters, int
   ExeInfo.lpFile = File.c_str();
   ExeInfo.lpParameters = Parameters.c_str();
   ExeInfo.nShow = Show;
-  if (::ShellExecuteExW(&ExeInfo) && ExeInfo.hProcess != nullptr) {
+  JoinComApartment();  // the shell may hand the start over to COM handlers
+  const bool Started = api::ShellExecuteExW(&ExeInfo) != FALSE;
+  if (!Started && !api::Available("ShellExecuteExW")) {
+    const std::wstring Text = Translate(L"오류가 발생했습니다.") + L"\r\n\r\n" + File + L"\r\n" +
+                              SystemErrorText(ERROR_PROC_NOT_FOUND);
+    ShowMessageBox(::GetActiveWindow(), Text, Translate(L"님브렐"), MB_OK | MB_ICONWARNING);
+  } else if (Started && ExeInfo.hProcess != nullptr) {
     const auto Job = std::make_shared<TWaitJob>(TWaitJob{TOwnedHandle(ExeInfo.hProcess), std::move(Proc)});
     if (StartThread([Job] { WaitForProcess(*Job); })) return;
     // No thread to wait with: the program runs on, and Proc is not held back for ever.
@@ -121,7 +129,7 @@ void ExecuteUninstall(const std::wstring& CommandLine, bool FromCurrentUser, int
   const std::wstring Program = ResolveProgram(Parts.Path);
   if (Program.empty()) {
     ReportRefused(Parts.Path);
-  } else if (!(FromCurrentUser && AsUser && AsUser(Program, Parts.Arguments))) {
+  } else if (!(FromCurrentUser && AsUser && JoinComApartment() && AsUser(Program, Parts.Arguments))) {
     StartResolved(Program, Parts.Arguments, Show, std::move(Proc));
     return;
   }

@@ -36,7 +36,9 @@ std::wstring ResolveProgram(const std::wstring& Program);
 // thread of its own (it frees itself) waits for its end without a time limit and then runs Proc
 // on the main thread through the hand-over, waiting until Proc has returned (an exception of Proc
 // goes to the application's error handler); otherwise Proc runs at once on the calling thread.
-// The main thread, with COM initialised.
+// The main thread; its COM apartment starts here when it has none yet. When the shell cannot be
+// called (shell32 or its function not found), the user is told so in a message box and Proc runs
+// at once.
 void Execute(const std::wstring& File, const std::wstring& Parameters, int Show, TExecuteProc Proc = nullptr);
 
 // The command line split with SplitCommandLine into program and parameters, then started as above.

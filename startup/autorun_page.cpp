@@ -13,6 +13,8 @@
 #include "base/paths.h"
 #include "base/sync.h"
 #include "base/shell_open.h"
+#include "base/system_api.h"
+#include "base/system_error.h"
 #include "net/endpoints.h"
 #include "startup/autorun_save.h"
 #include "widgets/application.h"
@@ -301,7 +303,15 @@ void TFrmAutorun::BtnSaveClick() {
   const std::wstring Documents = GetSpecialFolder(CSIDL_PERSONAL);
   Dialog.lpstrInitialDir = Documents.empty() ? nullptr : Documents.c_str();
   Dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-  if (!::GetSaveFileNameW(&Dialog)) return;
+  // The dialog's shell parts run in the main thread's COM apartment, started for it.
+  JoinComApartment();
+  if (!api::GetSaveFileNameW(&Dialog)) {
+    if (!api::Available("GetSaveFileNameW")) {
+      ShowMessageBox(Dialog.hwndOwner, Translate(L"오류가 발생했습니다.") + L"\r\n" + SystemErrorText(ERROR_PROC_NOT_FOUND),
+                     Title, MB_OK | MB_ICONWARNING);
+    }
+    return;  // cancelled
+  }
   const std::wstring Error = SaveAutorunList(FileName, FListAutoObj);
   if (Error.empty()) return;
   const std::wstring Text = Translate(L"오류가 발생했습니다.") + L"\r\n" + Error;

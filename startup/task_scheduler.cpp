@@ -61,15 +61,15 @@ struct TEndUse {
 bool ConnectTaskService() {
   if (GService != nullptr) return true;
   GTransient = !KeepMta();
-  const HRESULT Security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
-                                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+  const HRESULT Security = api::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
+                                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
   if (FAILED(Security) && Security != RPC_E_TOO_LATE) {
     ReleaseService();
     return false;
   }
   ITaskService* Service = nullptr;
-  if (FAILED(::CoCreateInstance(ClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IidTaskService,
-                                reinterpret_cast<void**>(&Service))) ||
+  if (FAILED(api::CoCreateInstance(ClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                   IidTaskService, reinterpret_cast<void**>(&Service))) ||
       Service == nullptr) {
     ReleaseService();
     return false;
@@ -88,10 +88,10 @@ bool ConnectTaskService() {
 // the call, else on a thread of its own that the caller waits for (Body does not run when no
 // thread can be made). An exception of Body is raised again here.
 void InMultithreadedApartment(const std::function<void()>& Body) {
-  const HRESULT Joined = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const HRESULT Joined = api::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (SUCCEEDED(Joined)) {
     struct TLeave {
-      ~TLeave() { ::CoUninitialize(); }
+      ~TLeave() { api::CoUninitialize(); }
     } Leave;
     Body();
     return;
@@ -114,7 +114,7 @@ void InMultithreadedApartment(const std::function<void()>& Body) {
 TComPtr<ITaskFolder> RootFolder() {
   TComPtr<ITaskFolder> Folder;
   if (GService == nullptr) return Folder;
-  TOwnedBstr Root(::SysAllocString(L"\\"));
+  TOwnedBstr Root(api::SysAllocString(L"\\"));
   if (!Root || FAILED(GService->GetFolder(Root.get(), Folder.put()))) Folder.reset();
   return Folder;
 }
@@ -131,8 +131,7 @@ class TComTaskScheduler final : public TTaskScheduler {
     LONG Count = 0;
     if (FAILED(Tasks.get()->get_Count(&Count))) return;
     for (LONG I = 1; I <= Count; ++I) {
-      VARIANT Index;
-      ::VariantInit(&Index);
+      VARIANT Index{};
       V_VT(&Index) = VT_I4;
       V_I4(&Index) = I;
       TComPtr<IRegisteredTask> Task;
@@ -141,7 +140,7 @@ class TComTaskScheduler final : public TTaskScheduler {
       if (FAILED(Task.get()->get_Name(Name.put()))) return;
       VARIANT_BOOL Enabled = VARIANT_FALSE;
       if (FAILED(Task.get()->get_Enabled(&Enabled))) return;
-      Visit(Name ? std::wstring(Name.get(), ::SysStringLen(Name.get())) : std::wstring(), Enabled != VARIANT_FALSE);
+      Visit(Name ? std::wstring(Name.get(), api::SysStringLen(Name.get())) : std::wstring(), Enabled != VARIANT_FALSE);
     }
   }
 
@@ -150,7 +149,7 @@ class TComTaskScheduler final : public TTaskScheduler {
     if (!ConnectTaskService()) return;
     TComPtr<ITaskFolder> Folder = RootFolder();
     if (!Folder) return;
-    TOwnedBstr Name(::SysAllocStringLen(Path.data(), static_cast<UINT>(Path.size())));
+    TOwnedBstr Name(api::SysAllocStringLen(Path.data(), static_cast<UINT>(Path.size())));
     TComPtr<IRegisteredTask> Task;
     if (!Name || FAILED(Folder.get()->GetTask(Name.get(), Task.put())) || !Task) return;
     Task.get()->put_Enabled(Enabled ? VARIANT_TRUE : VARIANT_FALSE);

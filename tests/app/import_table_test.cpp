@@ -85,12 +85,12 @@ std::optional<std::vector<std::string>> ImportedDlls(const std::wstring& Path) {
   return Names;
 }
 
-// The DLLs the loader takes from the system on every supported Windows (the known DLLs, ntdll,
-// and comctl32, which the manifest redirects to the side-by-side store).
-const std::set<std::string> SystemDlls = {
-    "kernel32.dll", "user32.dll", "gdi32.dll",   "advapi32.dll", "shell32.dll", "shlwapi.dll",
-    "ole32.dll",    "oleaut32.dll", "comdlg32.dll", "imm32.dll",  "msvcrt.dll",  "ws2_32.dll",
-    "setupapi.dll", "psapi.dll",    "rpcrt4.dll",   "sechost.dll", "ntdll.dll",  "comctl32.dll"};
+// The DLLs the program may import: ones the loader takes from the system on every supported
+// Windows (known DLLs, ntdll, and comctl32, which the manifest redirects to the side-by-side
+// store) and that the first paint needs. The shell, COM and the common dialogs are loaded at
+// their first use instead.
+const std::set<std::string> SystemDlls = {"kernel32.dll", "user32.dll", "gdi32.dll",   "advapi32.dll",
+                                          "msvcrt.dll",   "ntdll.dll",  "comctl32.dll"};
 
 std::vector<std::string> UnsafeImports(const std::vector<std::string>& Names) {
   std::vector<std::string> Unsafe;

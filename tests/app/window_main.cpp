@@ -1,8 +1,7 @@
-// Entry of the Bundle window tests: the test thread is the program's main thread (hand-over, COM
-// apartment, folder placeholders, translation table); errors that reach the application's
-// handler fail the running test instead of showing a box.
-#include <objbase.h>
-
+// Entry of the Bundle window tests: the test thread is the program's main thread (hand-over,
+// folder placeholders, translation table; its COM apartment starts when something needs it, as in
+// the program); errors that reach the application's handler fail the running test instead of
+// showing a box.
 #include <gtest/gtest.h>
 
 #include "locale/translate.h"
@@ -12,7 +11,6 @@
 #include "widgets/application.h"
 
 int main(int argc, char** argv) {
-  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   nimbrel::InitMainThread();
   nimbrel::InitPathVariables();
   nimbrel::LoadTranslation();
@@ -20,6 +18,5 @@ int main(int argc, char** argv) {
       [](const std::wstring& Message) { ADD_FAILURE() << "error shown: " << nimbrel::WideToUtf8(Message); });
   testing::InitGoogleTest(&argc, argv);
   const int Result = RUN_ALL_TESTS();
-  ::CoUninitialize();
   return Result;
 }

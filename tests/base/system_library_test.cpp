@@ -2,12 +2,18 @@
 #include "base/system_library.h"
 
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <thread>
+
+#include "base/system_api.h"
 
 namespace nimbrel {
 namespace {
@@ -33,6 +39,56 @@ TEST(SystemLibrary, LoadsFromSystem32OnceAndFindsFunctions) {
 
 // Started from a folder that holds a planted file: afterwards System32 is the current folder and
 // the file is not found by its bare name.
+TEST(SystemApi, FindsEveryFunctionItOffers) {
+  for (const char* Name : {"CoInitializeEx", "CoUninitialize", "CoCreateInstance", "CoInitializeSecurity",
+                           "SysAllocString", "SysAllocStringLen", "SysFreeString", "SysStringLen", "VariantClear",
+                           "SHGetFolderPathW", "ShellExecuteExW", "ExtractAssociatedIconW", "GetSaveFileNameW"})
+    EXPECT_TRUE(api::Available(Name)) << Name;
+  EXPECT_FALSE(api::Available("NoSuchFunction"));
+
+  const BSTR Text = api::SysAllocStringLen(L"abcd", 3);
+  ASSERT_NE(Text, nullptr);
+  EXPECT_EQ(api::SysStringLen(Text), 3u);
+  EXPECT_EQ(std::wstring(Text), L"abc");
+  api::SysFreeString(Text);
+  wchar_t Folder[MAX_PATH] = {};
+  EXPECT_EQ(api::SHGetFolderPathW(nullptr, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT, Folder), S_OK);
+  EXPECT_NE(Folder[0], L'\0');
+}
+
+// The calling thread's apartment type; nullopt when it is in none.
+std::optional<APTTYPE> ApartmentType() {
+  APTTYPE Type{};
+  APTTYPEQUALIFIER Qualifier{};
+  if (::CoGetApartmentType(&Type, &Qualifier) != S_OK) return std::nullopt;
+  return Type;
+}
+
+TEST(SystemApi, JoinComApartmentStartsOneApartmentAndLeavesAnotherAsItWas) {
+  std::thread([] {
+    EXPECT_FALSE(ApartmentType().has_value());
+    EXPECT_TRUE(JoinComApartment());
+    EXPECT_TRUE(JoinComApartment());
+    const std::optional<APTTYPE> Type = ApartmentType();
+    EXPECT_TRUE(Type == APTTYPE_STA || Type == APTTYPE_MAINSTA);  // the process's first one is the main one
+  }).join();
+  // A thread in the multithreaded apartment stays there, and leaves it with its own last call.
+  std::thread([] {
+    ASSERT_EQ(api::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_TRUE(JoinComApartment());
+    EXPECT_EQ(ApartmentType(), APTTYPE_MTA);
+    api::CoUninitialize();
+    EXPECT_FALSE(ApartmentType().has_value());
+  }).join();
+  // One already single-threaded keeps its own count.
+  std::thread([] {
+    ASSERT_EQ(api::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    EXPECT_TRUE(JoinComApartment());
+    api::CoUninitialize();
+    EXPECT_FALSE(ApartmentType().has_value());
+  }).join();
+}
+
 TEST(SystemLibrary, LeavesTheStartFolderForSystem32) {
   wchar_t Previous[MAX_PATH] = {};
   ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, Previous), 0u);
