@@ -305,15 +305,13 @@ void TFrmAutorun::BtnSaveClick() {
   Dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
   // The dialog's shell parts run in the main thread's COM apartment, started for it.
   JoinComApartment();
-  if (!api::GetSaveFileNameW(&Dialog)) {
-    if (!api::Available("GetSaveFileNameW")) {
-      ShowMessageBox(Dialog.hwndOwner, Translate(L"오류가 발생했습니다.") + L"\r\n" + SystemErrorText(ERROR_PROC_NOT_FOUND),
-                     Title, MB_OK | MB_ICONWARNING);
-    }
-    return;  // cancelled
+  std::wstring Error;
+  if (api::GetSaveFileNameW(&Dialog)) {
+    Error = SaveAutorunList(FileName, FListAutoObj);
+  } else if (!api::Available("GetSaveFileNameW")) {
+    Error = SystemErrorText(ERROR_PROC_NOT_FOUND);  // no dialog to show
   }
-  const std::wstring Error = SaveAutorunList(FileName, FListAutoObj);
-  if (Error.empty()) return;
+  if (Error.empty()) return;  // saved, or cancelled
   const std::wstring Text = Translate(L"오류가 발생했습니다.") + L"\r\n" + Error;
   ShowMessageBox(Dialog.hwndOwner, Text, Title, MB_OK | MB_ICONWARNING);
 }
