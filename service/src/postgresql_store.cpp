@@ -238,7 +238,10 @@ class TPostgresqlStore::TLease {
 };
 
 TPostgresqlStore::TPostgresqlStore(std::string Address, std::int64_t CapBytes, int Connections)
-    : FAddress(std::move(Address)), FCapBytes(CapBytes), FMaxOpen(Connections < 1 ? 1 : Connections) {
+    : FAddress(std::move(Address)),
+      FCapBytes(CapBytes),
+      FMaxOpen(Connections < 1 ? 1 : Connections),
+      FGroups(MaxGroupPuts, GroupsAtOnce) {
   std::string Error;
   TConnection First = Connect(Error, true);
   if (First == nullptr) throw std::runtime_error(Error);
@@ -331,28 +334,8 @@ TPutResult TPostgresqlStore::Put(const std::string& Key, const TReport& Report, 
   }
   TPendingPut Mine{Key, std::move(Form.Body), std::to_string(Now), std::to_string(Form.Size), ArrayLiteral(Sources),
                    ArrayLiteral(Names)};
-  std::unique_lock Queue(FQueueLock);
-  FQueue.push_back(&Mine);
-  // Uploads that arrive while the groups before them commit go as the next group, led by whichever
-  // of them wakes first: none waits for company longer than a commit before it.
-  for (;;) {
-    FQueueChanged.wait(Queue, [&] { return Mine.Done || (FCommitting < GroupsAtOnce && !FQueue.empty()); });
-    if (Mine.Done) return Mine.Result;
-    ++FCommitting;
-    const auto Taken = static_cast<std::ptrdiff_t>(std::min(FQueue.size(), MaxGroupPuts));
-    const std::vector<TPendingPut*> Group(FQueue.begin(), FQueue.begin() + Taken);
-    FQueue.erase(FQueue.begin(), FQueue.begin() + Taken);
-    Queue.unlock();
-    try {
-      CommitGroup(Group);
-    } catch (...) {  // out of memory: the group's connection closed with its lease, its transaction unfinished
-      for (TPendingPut* Pending : Group) Pending->Result = TPutResult::Failed;
-    }
-    Queue.lock();
-    for (TPendingPut* Pending : Group) Pending->Done = true;
-    --FCommitting;
-    FQueueChanged.notify_all();
-  }
+  // The group's connection goes with its lease when CommitGroup throws, its transaction unfinished.
+  return FGroups.Join(Mine, [this](const std::vector<TPendingPut*>& Group) { CommitGroup(Group); });
 }
 
 void TPostgresqlStore::CommitGroup(const std::vector<TPendingPut*>& Group) {

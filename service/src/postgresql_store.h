@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "group_commit.h"
 #include "report_store.h"
 
 struct pg_conn;
@@ -69,7 +70,7 @@ class TPostgresqlStore final : public TReportStore {
     const std::string& Key;
     std::string Body, Created, Size, Sources, Names;
     TPutResult Result = TPutResult::Failed;
-    bool Done = false;  // guarded by FQueueLock
+    bool Done = false;  // guarded by FGroups
   };
   // Stores each of Group in one transaction and sets its Result.
   void CommitGroup(const std::vector<TPendingPut*>& Group);
@@ -86,11 +87,7 @@ class TPostgresqlStore final : public TReportStore {
   std::vector<TConnection> FIdle;  // guarded by FLock
   int FOpen = 0;                   // connections open, idle or lent; guarded by FLock
   int FMaxOpen;
-  // Uploads waiting to be committed, oldest first, and how many groups are being committed.
-  std::mutex FQueueLock;
-  std::condition_variable FQueueChanged;
-  std::vector<TPendingPut*> FQueue;  // guarded by FQueueLock
-  int FCommitting = 0;               // guarded by FQueueLock
+  TGroupCommit<TPendingPut> FGroups;
 };
 
 }  // namespace nimbrel::service

@@ -186,7 +186,7 @@ TSqliteStore::TReaderLease TSqliteStore::TakeReader() {
 }
 
 TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes, bool IndexInBackground)
-    : FCapBytes(CapBytes) {
+    : FGroups(MaxGroupPuts, 1), FCapBytes(CapBytes) {
   sqlite3* Opened = nullptr;
   const int Result = sqlite3_open_v2(File.c_str(), &Opened,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -406,32 +406,15 @@ bool TSqliteStore::Execute(const char* Sql) {
 TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
   const TStoredForm Form = MakeStoredForm(Report);  // before the lock: other requests need not wait for it
   TPendingPut Mine{Key, Form, Now};
-  std::unique_lock Queue(FQueueLock);
-  FQueue.push_back(&Mine);
-  // Uploads that arrive while a group commits wait for it and then go as the next group, led by
-  // whichever of them wakes first: none waits for company longer than the commit before it.
-  for (;;) {
-    FQueueChanged.wait(Queue, [&] { return Mine.Done || !FCommitting; });
-    if (Mine.Done) return Mine.Result;
-    FCommitting = true;
-    const auto Taken = static_cast<std::ptrdiff_t>(std::min(FQueue.size(), MaxGroupPuts));
-    const std::vector<TPendingPut*> Group(FQueue.begin(), FQueue.begin() + Taken);
-    FQueue.erase(FQueue.begin(), FQueue.begin() + Taken);
-    Queue.unlock();
-    {
-      const std::lock_guard Lock(FLock);
-      try {
-        CommitGroup(Group);
-      } catch (...) {  // out of memory: nothing of the group is committed, and the next group can go
-        if (sqlite3_get_autocommit(FDatabase.get()) == 0) Execute("ROLLBACK");
-        for (TPendingPut* Pending : Group) Pending->Result = TPutResult::Failed;
-      }
+  return FGroups.Join(Mine, [this](const std::vector<TPendingPut*>& Group) {
+    const std::lock_guard Lock(FLock);
+    try {
+      CommitGroup(Group);
+    } catch (...) {  // the next group finds no transaction open
+      if (sqlite3_get_autocommit(FDatabase.get()) == 0) Execute("ROLLBACK");
+      throw;
     }
-    Queue.lock();
-    for (TPendingPut* Pending : Group) Pending->Done = true;
-    FCommitting = false;
-    FQueueChanged.notify_all();
-  }
+  });
 }
 
 void TSqliteStore::CommitGroup(const std::vector<TPendingPut*>& Group) {

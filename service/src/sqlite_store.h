@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "group_commit.h"
 #include "report_store.h"
 #include "stored_form.h"
 
@@ -62,7 +63,7 @@ class TSqliteStore final : public TReportStore {
     const TStoredForm& Form;
     std::int64_t Now;
     TPutResult Result = TPutResult::Failed;
-    bool Done = false;  // guarded by FQueueLock
+    bool Done = false;  // guarded by FGroups
   };
   // Stores each of Group in one transaction and sets its Result; called with FLock held.
   void CommitGroup(const std::vector<TPendingPut*>& Group);
@@ -82,11 +83,7 @@ class TSqliteStore final : public TReportStore {
   static TStatement Prepare(sqlite3* Database, const char* Sql);
 
   std::mutex FLock;  // the writing connection, used by one thread at a time
-  // Uploads waiting to be committed, oldest first, and whether a group is being committed.
-  std::mutex FQueueLock;
-  std::condition_variable FQueueChanged;
-  std::vector<TPendingPut*> FQueue;  // guarded by FQueueLock
-  bool FCommitting = false;          // guarded by FQueueLock
+  TGroupCommit<TPendingPut> FGroups;  // one group commits at a time
   std::unique_ptr<sqlite3, TDatabaseCloser> FDatabase;
   std::int64_t FCapBytes;
   std::vector<std::unique_ptr<TReader>> FReaders;
