@@ -11,6 +11,11 @@ source "$root/scripts/wine-env.sh"
 nimbrel_start_display
 nimbrel_start_prefix
 
+# The desktop and its shell start once, before the first test, and stay for the whole run (see
+# tests/support/desktop_keeper.cpp); the keeper ends with the prefix's wineserver.
+wine "$build/tests/desktop_keeper.exe" >/dev/null 2>&1 &
+nimbrel_cleanup_pids+=($!)
+
 cd "$build"
 # Tests that end processes boot prefixes of their own (a wineserver sees only its own prefix's
 # processes), so they can run beside the others.

@@ -46,6 +46,11 @@ nimbrel_start_prefix() {
   nimbrel_font_links
   # Xvfb has no window manager: Wine draws the title bars itself, so screenshots show them.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+  # A process that crashes prints its backtrace and ends. Wine's crash dialog would keep it
+  # stopped until someone answers, and nobody does here: a crashed desktop process (explorer.exe,
+  # started again by whichever program next needs the desktop) would then hold every later
+  # window that talks to the shell.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 }
 
 # Wine's dialog fonts fall back to host fonts for scripts they lack: Korean through Nanum, Chinese
