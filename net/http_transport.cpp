@@ -8,6 +8,7 @@
 #include <climits>
 #include <optional>
 
+#include "base/thread.h"
 #include "net/winhttp_api.h"
 
 extern "C" NTSYSAPI LONG NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW Version);
@@ -171,26 +172,33 @@ TOwnedInternet OpenSession(const TWinHttpApi& Api, const TTransportSettings& Set
                                  Named && !Route.Bypass.empty() ? Route.Bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0));
 }
 
-// The exchange's overall deadline: Left() tells the milliseconds that remain, and a thread-pool
-// timer expires Cancel when they run out (which closes a request a WinHTTP call waits on).
+// The exchange's overall deadline and its stop signal: Left() tells the milliseconds that remain,
+// and one guard thread expires Cancel when they run out, or cancels it when Stop is signalled
+// (either closes a request a WinHTTP call waits on). One plain thread, because a thread-pool timer
+// and a waiter of its own would cost a timer thread and a pool worker besides.
 class TDeadline {
  public:
-  TDeadline(int Total, TTransportCancel& Cancel) : FCancel(Cancel), FStart(::GetTickCount64()), FTotal(Total) {
-    if (FTotal <= 0) return;
-    FTimer = ::CreateThreadpoolTimer(
-        [](PTP_CALLBACK_INSTANCE, void* Context, PTP_TIMER) { static_cast<TTransportCancel*>(Context)->Expire(); },
-        &FCancel, nullptr);
-    if (FTimer == nullptr) return;  // the time-outs cut to what is left still end the exchange
-    ULARGE_INTEGER Due{};
-    Due.QuadPart = static_cast<ULONGLONG>(-static_cast<LONGLONG>(FTotal) * 10000);  // relative, 100 ns units
-    FILETIME DueTime{Due.LowPart, Due.HighPart};
-    ::SetThreadpoolTimer(FTimer, &DueTime, 0, 0);
+  TDeadline(int Total, HANDLE Stop, TTransportCancel& Cancel)
+      : FStart(::GetTickCount64()), FTotal(Total) {
+    if (FTotal <= 0 && Stop == nullptr) return;
+    FDone.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!FDone) return;
+    const DWORD Wait = FTotal <= 0 ? INFINITE : static_cast<DWORD>(FTotal);
+    try {
+      FThread = StartThread([&Cancel, Stop, Wait, Done = FDone.get()] {
+        const HANDLE Waits[] = {Done, Stop};
+        const DWORD Woken = ::WaitForMultipleObjects(Stop != nullptr ? 2 : 1, Waits, FALSE, Wait);
+        if (Woken == WAIT_OBJECT_0 + 1) Cancel.Cancel();
+        else if (Woken == WAIT_TIMEOUT) Cancel.Expire();
+      });
+    } catch (...) {
+      // No guard: the time-outs cut to what is left still end the exchange.
+    }
   }
   ~TDeadline() {
-    if (FTimer == nullptr) return;
-    ::SetThreadpoolTimer(FTimer, nullptr, 0, 0);
-    ::WaitForThreadpoolTimerCallbacks(FTimer, TRUE);
-    ::CloseThreadpoolTimer(FTimer);
+    if (!FThread) return;
+    ::SetEvent(FDone.get());
+    ::WaitForSingleObject(FThread.get(), INFINITE);
   }
   TDeadline(const TDeadline&) = delete;
   TDeadline& operator=(const TDeadline&) = delete;
@@ -208,10 +216,10 @@ class TDeadline {
   }
 
  private:
-  TTransportCancel& FCancel;
   const ULONGLONG FStart;
   const int FTotal;
-  PTP_TIMER FTimer = nullptr;
+  TOwnedHandle FDone;
+  TOwnedHandle FThread;
 };
 
 // Gives every blocking step of Request at most what is left of the deadline. False when nothing
@@ -331,8 +339,9 @@ TTransportResult PerformExchange(const TTransportSettings& Settings, TCookieStor
                                  const TTransportRequest& Request, TTransportCancel& Cancel) {
   const TWinHttpApi* Api = WinHttpApi();
   if (Api == nullptr) return Failed(ERROR_MOD_NOT_FOUND);
+  if (Request.Stop != nullptr && ::WaitForSingleObject(Request.Stop, 0) == WAIT_OBJECT_0) Cancel.Cancel();
   if (Cancel.Cancelled()) return Failed(Cancel.StopError());
-  const TDeadline Deadline(Settings.TotalTimeout, Cancel);
+  const TDeadline Deadline(Settings.TotalTimeout, Request.Stop, Cancel);
 
   const bool NamedProxy = !Settings.ProxyHost.empty();
   // Older Windows: each hop's session takes the route the user's settings give its address.

@@ -100,6 +100,8 @@ struct TTransportRequest {
   TBodySink Sink;
   std::size_t BodyLimit = SIZE_MAX;
   TBodyProgress Progress;
+  // When signalled (another thread's event), the exchange gives way as if Cancel were called.
+  HANDLE Stop = nullptr;
 };
 
 // The text of a transport failure: "(code) system text".
@@ -113,8 +115,8 @@ inline constexpr int MaxRedirects = 10;
 // stored there; redirects (301, 302, 303, 307, 308) are followed up to MaxRedirects when the
 // settings say so (POST becomes GET on 301, 302 and 303; https never goes on to http: that answer
 // is returned as it is). Certificates are checked by the system. Each step's time-outs are cut to
-// what is left of Settings.TotalTimeout, and a timer closes the request when it runs out: the
-// exchange then fails with ERROR_WINHTTP_TIMEOUT.
+// what is left of Settings.TotalTimeout, and a guard thread closes the request when it runs out
+// (the exchange then fails with ERROR_WINHTTP_TIMEOUT) or when Request.Stop is signalled.
 TTransportResult PerformExchange(const TTransportSettings& Settings, TCookieStore& Cookies,
                                  const TTransportRequest& Request, TTransportCancel& Cancel);
 

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <thread>
 #include <vector>
 
 #include "base/handle.h"
@@ -26,28 +25,9 @@ bool RequestInit(const TInitHeaders& Headers, std::wstring& Answer, HANDLE Stop)
   Request.Url = InitCheckUrl();
   Request.BodyLimit = InitAnswerLimit;
   TCookieStore Cookies;
+  Request.Stop = Stop;  // the request gives way to Stop
   TTransportCancel Cancel;
-  // The request gives way to Stop: a watcher closes its handle from outside. The watcher is told
-  // and joined however the exchange ends, a throw included.
-  struct TWatcher {
-    TOwnedHandle Done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::thread Thread;
-    ~TWatcher() {
-      if (Done) ::SetEvent(Done.get());
-      if (Thread.joinable()) Thread.join();
-    }
-  };
-  TTransportResult Result;
-  {
-    TWatcher Watcher;
-    if (Stop != nullptr && Watcher.Done) {
-      Watcher.Thread = std::thread([&Cancel, Stop, Done = Watcher.Done.get()] {
-        const HANDLE Waits[] = {Stop, Done};
-        if (::WaitForMultipleObjects(2, Waits, FALSE, INFINITE) == WAIT_OBJECT_0) Cancel.Cancel();
-      });
-    }
-    Result = PerformExchange(Settings, Cookies, Request, Cancel);
-  }
+  const TTransportResult Result = PerformExchange(Settings, Cookies, Request, Cancel);
   if (!Result.Answered || Result.Response.BodyTooLarge) return false;
   Answer = Utf8ToWide(Result.Response.Body);
   return true;

@@ -12,6 +12,8 @@
 
 #include "base/handle.h"
 #include "base/utf.h"
+#include "net/http_cookies.h"
+#include "net/http_transport.h"
 #include "tests/net/http_test_server.h"
 
 namespace nimbrel {
@@ -299,6 +301,42 @@ TEST_F(HttpClient, AnAnswerThatTricklesInEndsAtTheOverallDeadline) {
   TOwnedHandle Cancel(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   Http.SetCancelEvent(Cancel.get());
   EXPECT_NE(Http.Get(ServerUrl(L"trickle?every=0.2")).find(L"(12002)"), std::wstring::npos);
+}
+
+// An exchange on the caller's own thread gives way to the stop signal it is handed, whether the
+// signal comes while it waits for the answer or was there before it began; and its deadline still
+// ends an answer that trickles in. (Wine does not end a receive under way when its request handle
+// is closed from another thread, as Windows does: there the stopped exchange fails when the
+// answer comes, so this checks how it ends, not how soon.)
+TEST_F(HttpClient, AnExchangeGivesWayToItsStopSignalAndKeepsItsDeadline) {
+  TOwnedHandle Stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TTransportSettings Settings;
+  TTransportRequest Request;
+  Request.Method = L"GET";
+  Request.Url = ServerUrl(L"slow?seconds=2");
+  Request.Stop = Stop.get();
+  std::thread Setter([&] {
+    ::Sleep(300);
+    ::SetEvent(Stop.get());
+  });
+  TCookieStore Cookies;
+  TTransportCancel Waiting;
+  const TTransportResult Stopped = PerformExchange(Settings, Cookies, Request, Waiting);
+  Setter.join();
+  EXPECT_FALSE(Stopped.Answered);
+  EXPECT_EQ(Stopped.Error, CancelledError);
+
+  Request.Url = ServerUrl(L"echo");
+  TTransportCancel Before;
+  EXPECT_EQ(PerformExchange(Settings, Cookies, Request, Before).Error, CancelledError) << "stopped before it began";
+
+  ::ResetEvent(Stop.get());
+  Settings.TotalTimeout = 1500;
+  Request.Url = ServerUrl(L"trickle?every=0.2");
+  TTransportCancel Trickled;
+  const TTransportResult Expired = PerformExchange(Settings, Cookies, Request, Trickled);
+  EXPECT_FALSE(Expired.Answered);
+  EXPECT_EQ(Expired.Error, static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT));
 }
 
 TEST_F(HttpClient, AnUntrustedCertificateFailsTheRequest) {
