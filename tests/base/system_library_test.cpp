@@ -37,8 +37,6 @@ TEST(SystemLibrary, LoadsFromSystem32OnceAndFindsFunctions) {
   EXPECT_EQ(SystemProcAddress(L"nimbrel-no-such.dll", "Anything"), nullptr);
 }
 
-// Started from a folder that holds a planted file: afterwards System32 is the current folder and
-// the file is not found by its bare name.
 TEST(SystemApi, FindsEveryFunctionItOffers) {
   for (const char* Name : {"CoInitializeEx", "CoUninitialize", "CoCreateInstance", "CoInitializeSecurity",
                            "SysAllocString", "SysAllocStringLen", "SysFreeString", "SysStringLen", "VariantClear",
@@ -89,6 +87,8 @@ TEST(SystemApi, JoinComApartmentStartsOneApartmentAndLeavesAnotherAsItWas) {
   }).join();
 }
 
+// Started from a folder that holds a planted file: afterwards System32 is the current folder and
+// the file is not found by its bare name.
 TEST(SystemLibrary, LeavesTheStartFolderForSystem32) {
   wchar_t Previous[MAX_PATH] = {};
   ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, Previous), 0u);
