@@ -57,13 +57,12 @@ class TSqliteStore final : public TReportStore {
 
   TStatement Prepare(const char* Sql);
   bool Execute(const char* Sql);
-  // An upload waiting for its group's commit; Result is valid once Done.
+  // An upload waiting for its group's commit, which sets Result.
   struct TPendingPut {
     const std::string& Key;
     const TStoredForm& Form;
     std::int64_t Now;
     TPutResult Result = TPutResult::Failed;
-    bool Done = false;  // guarded by FGroups
   };
   // Stores each of Group in one transaction and sets its Result; called with FLock held.
   void CommitGroup(const std::vector<TPendingPut*>& Group);
