@@ -126,12 +126,13 @@ class TStatementUse {
   TStatementUse(const TStatementUse&) = delete;
   TStatementUse& operator=(const TStatementUse&) = delete;
 
+  // Text and Blob bind Value without a copy: it must outlive this use.
   bool Text(int Index, std::string_view Value) {
-    return sqlite3_bind_text(FStatement, Index, Value.data(), static_cast<int>(Value.size()), SQLITE_TRANSIENT) ==
+    return sqlite3_bind_text(FStatement, Index, Value.data(), static_cast<int>(Value.size()), SQLITE_STATIC) ==
            SQLITE_OK;
   }
   bool Blob(int Index, std::string_view Value) {
-    return sqlite3_bind_blob(FStatement, Index, Value.data(), static_cast<int>(Value.size()), SQLITE_TRANSIENT) ==
+    return sqlite3_bind_blob(FStatement, Index, Value.data(), static_cast<int>(Value.size()), SQLITE_STATIC) ==
            SQLITE_OK;
   }
   bool Integer(int Index, std::int64_t Value) { return sqlite3_bind_int64(FStatement, Index, Value) == SQLITE_OK; }
@@ -205,6 +206,10 @@ TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBy
   if (!CountEarlierReports()) {
     throw std::runtime_error("cannot count the entries of " + File.string() + ": " + sqlite3_errmsg(FDatabase.get()));
   }
+  FBegin = Prepare("BEGIN IMMEDIATE");
+  FCommit = Prepare("COMMIT");
+  FSavepoint = Prepare("SAVEPOINT upload");
+  FRelease = Prepare("RELEASE upload");
   FInsertReport = Prepare("INSERT INTO reports (key, created, size, body) VALUES (?1, ?2, ?3, ?4)");
   FInsertUnindexed = Prepare("INSERT INTO unindexed_entries (report_id, created, entries) VALUES (?1, ?2, ?3)");
   FSelectUnindexed = Prepare("SELECT report_id, created, entries FROM unindexed_entries ORDER BY report_id LIMIT ?1");
@@ -343,7 +348,7 @@ int TSqliteStore::IndexPending() {
     if (Any.IntegerColumn(0) == 0) return 0;
   }
   const std::lock_guard Lock(FLock);
-  if (!Execute("BEGIN IMMEDIATE")) return -1;
+  if (!Run(FBegin)) return -1;
   // The blobs stay owned here while their rows are added.
   std::vector<std::string> Blobs;
   std::vector<TRow> Rows;
@@ -383,7 +388,7 @@ int TSqliteStore::IndexPending() {
     TStatementUse Delete(FDeleteUnindexed.get());
     Done = Delete.Integer(1, LastReport) && Delete.Step() == SQLITE_DONE;
   }
-  if (Done && Execute("COMMIT")) return static_cast<int>(Blobs.size());
+  if (Done && Run(FCommit)) return static_cast<int>(Blobs.size());
   Execute("ROLLBACK");
   return -1;
 }
@@ -399,13 +404,21 @@ TSqliteStore::TStatement TSqliteStore::Prepare(sqlite3* Database, const char* Sq
 }
 
 
+bool TSqliteStore::Run(const TStatement& Statement) {
+  const bool Done = sqlite3_step(Statement.get()) == SQLITE_DONE;
+  sqlite3_reset(Statement.get());
+  return Done;
+}
+
 bool TSqliteStore::Execute(const char* Sql) {
   return sqlite3_exec(FDatabase.get(), Sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std::int64_t Now) {
-  const TStoredForm Form = MakeStoredForm(Report);  // before the lock: other requests need not wait for it
-  TPendingPut Mine{Key, Form, Now};
+  // Before the lock: other requests need not wait for them.
+  const TStoredForm Form = MakeStoredForm(Report);
+  const std::string Entries = EncodeEntries(Form.Entries);
+  TPendingPut Mine{Key, Form, Entries, Now};
   return FGroups.Join(Mine, [this](const std::vector<TPendingPut*>& Group) {
     const std::lock_guard Lock(FLock);
     try {
@@ -424,7 +437,7 @@ void TSqliteStore::CommitGroup(const std::vector<TPendingPut*>& Group) {
   std::vector<bool> Final(Group.size(), false);
   for (bool Again = true; Again;) {
     Again = false;
-    if (!Execute("BEGIN IMMEDIATE")) {
+    if (!Run(FBegin)) {
       for (size_t I = 0; I < Group.size(); ++I) {
         if (!Final[I]) Group[I]->Result = TPutResult::Failed;
       }
@@ -433,22 +446,22 @@ void TSqliteStore::CommitGroup(const std::vector<TPendingPut*>& Group) {
     for (size_t I = 0; I < Group.size() && !Again; ++I) {
       if (Final[I]) continue;
       TPendingPut& Pending = *Group[I];
-      if (!Execute("SAVEPOINT upload")) {
+      if (!Run(FSavepoint)) {
         Pending.Result = TPutResult::Failed;
       } else {
-        Pending.Result = PutInTransaction(Pending.Key, Pending.Form, Pending.Now);
+        Pending.Result = PutInTransaction(Pending);
       }
-      if (Pending.Result == TPutResult::Stored && Execute("RELEASE upload")) continue;
+      if (Pending.Result == TPutResult::Stored && Run(FRelease)) continue;
       if (Pending.Result == TPutResult::Stored) Pending.Result = TPutResult::Failed;
       Final[I] = true;
       if (sqlite3_get_autocommit(FDatabase.get()) != 0 ||
-          !(Execute("ROLLBACK TO upload") && Execute("RELEASE upload"))) {
+          !(Execute("ROLLBACK TO upload") && Run(FRelease))) {
         Execute("ROLLBACK");
         Again = true;
       }
     }
     if (Again) continue;
-    if (Execute("COMMIT")) return;
+    if (Run(FCommit)) return;
     Execute("ROLLBACK");
     for (size_t I = 0; I < Group.size(); ++I) {
       if (!Final[I]) Group[I]->Result = TPutResult::Failed;
@@ -456,7 +469,8 @@ void TSqliteStore::CommitGroup(const std::vector<TPendingPut*>& Group) {
   }
 }
 
-TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now) {
+TPutResult TSqliteStore::PutInTransaction(const TPendingPut& Pending) {
+  const TStoredForm& Form = Pending.Form;
   std::int64_t Used = 0;
   {
     TStatementUse Usage(FSelectUsage.get());
@@ -468,7 +482,8 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredF
   std::int64_t ReportId = 0;
   {
     TStatementUse Insert(FInsertReport.get());
-    if (!Insert.Text(1, Key) || !Insert.Integer(2, Now) || !Insert.Integer(3, Form.Size) || !Insert.Text(4, Form.Body)) {
+    if (!Insert.Text(1, Pending.Key) || !Insert.Integer(2, Pending.Now) || !Insert.Integer(3, Form.Size) ||
+        !Insert.Text(4, Form.Body)) {
       return TPutResult::Failed;
     }
     const int Step = Insert.Step();
@@ -480,7 +495,7 @@ TPutResult TSqliteStore::PutInTransaction(const std::string& Key, const TStoredF
   }
   if (!Form.Entries.empty()) {
     TStatementUse Insert(FInsertUnindexed.get());
-    if (!Insert.Integer(1, ReportId) || !Insert.Integer(2, Now) || !Insert.Blob(3, EncodeEntries(Form.Entries)) ||
+    if (!Insert.Integer(1, ReportId) || !Insert.Integer(2, Pending.Now) || !Insert.Blob(3, Pending.Entries) ||
         Insert.Step() != SQLITE_DONE) {
       return TPutResult::Failed;
     }
