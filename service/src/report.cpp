@@ -4,6 +4,7 @@
 // A plain upload is read by a scanner of its own; the JSON library reads every other, for its error.
 #include "report.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <nlohmann/json.hpp>
@@ -25,6 +26,33 @@ constexpr int MemberSlot(std::string_view Key) {
   for (size_t Slot = 0; Slot < Members.size(); ++Slot) {
     if (Members[Slot] == Key) return static_cast<int>(Slot);
   }
+  return NoMember;
+}
+
+// Whether Key is Name, compared at a length known when compiling, so that no library call is made.
+template <size_t N>
+bool IsKey(std::string_view Key, const char (&Name)[N]) {
+  return Key.size() == N - 1 && std::char_traits<char>::compare(Key.data(), Name, N - 1) == 0;
+}
+
+// MemberSlot for every key of an upload.
+int KeySlot(std::string_view Key) {
+  constexpr std::array<int, 10> Slots = {MemberSlot("cate"),  MemberSlot("old"),  MemberSlot("new"),
+                                         MemberSlot("tot"),   MemberSlot("file"), MemberSlot("state"),
+                                         MemberSlot("item"),  MemberSlot("from"), MemberSlot("displayname"),
+                                         MemberSlot("publisher")};
+  static_assert(Slots.size() == Members.size() && std::find(Slots.begin(), Slots.end(), NoMember) == Slots.end(),
+                "every member is looked for");
+  if (IsKey(Key, "cate")) return Slots[0];
+  if (IsKey(Key, "old")) return Slots[1];
+  if (IsKey(Key, "new")) return Slots[2];
+  if (IsKey(Key, "tot")) return Slots[3];
+  if (IsKey(Key, "file")) return Slots[4];
+  if (IsKey(Key, "state")) return Slots[5];
+  if (IsKey(Key, "item")) return Slots[6];
+  if (IsKey(Key, "from")) return Slots[7];
+  if (IsKey(Key, "displayname")) return Slots[8];
+  if (IsKey(Key, "publisher")) return Slots[9];
   return NoMember;
 }
 
@@ -83,7 +111,7 @@ class TReportReader : public nlohmann::json_sax<nlohmann::json> {
   }
 
   bool key(string_t& Key) override {
-    FKeySlot = MemberSlot(Key);
+    FKeySlot = KeySlot(Key);
     if (!SeeKey(Key)) return Refuse("a key repeats in one object");
     FKeyPending = true;
     return true;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -114,6 +115,27 @@ bool VisitEntries(std::string_view Blob, TVisit&& Visit) {
   }
   return true;
 }
+
+// One row of entry_counts: an entry and the second its reports were stored in.
+struct TCountRow {
+  std::string_view From, Name;
+  std::int64_t Created;
+  bool operator==(const TCountRow& Other) const {
+    return Created == Other.Created && From == Other.From && Name == Other.Name;
+  }
+  bool operator<(const TCountRow& Other) const {
+    if (const int Order = From.compare(Other.From); Order != 0) return Order < 0;
+    if (const int Order = Name.compare(Other.Name); Order != 0) return Order < 0;
+    return Created < Other.Created;
+  }
+};
+
+struct TCountRowHash {
+  size_t operator()(const TCountRow& Row) const {
+    const std::hash<std::string_view> Text;
+    return Text(Row.From) ^ (Text(Row.Name) * 31) ^ static_cast<size_t>(Row.Created);
+  }
+};
 
 // Resets a statement and its bindings when the caller is done with it, whatever path it leaves by.
 class TStatementUse {
@@ -333,11 +355,6 @@ bool TSqliteStore::CountEarlierReports() {
 }
 
 int TSqliteStore::IndexPending() {
-  struct TRow {
-    std::string_view From, Name;
-    std::int64_t Created;
-    auto operator<=>(const TRow&) const = default;
-  };
   {
     // Looked at first on a read connection: with nothing waiting, no write lock is asked for, so
     // neither this store's requests nor another process wait on it.
@@ -351,7 +368,8 @@ int TSqliteStore::IndexPending() {
   if (!Run(FBegin)) return -1;
   // The blobs stay owned here while their rows are added.
   std::vector<std::string> Blobs;
-  std::vector<TRow> Rows;
+  // Reports of the same second share their rows: counted here first, and only the distinct rows sorted.
+  std::unordered_map<TCountRow, std::int64_t, TCountRowHash> Counts;
   std::int64_t LastReport = 0;
   bool Done = true;
   {
@@ -369,20 +387,19 @@ int TSqliteStore::IndexPending() {
     }
     for (size_t I = 0; Done && I < Blobs.size(); ++I) {
       Done = VisitEntries(Blobs[I], [&](std::string_view From, std::string_view Name) {
-        Rows.push_back({From, Name, Created[I]});
+        ++Counts[TCountRow{From, Name, Created[I]}];
         return true;
       });
     }
   }
   // In key order, one row per entry and second, so that the index is walked once from start to end.
-  std::sort(Rows.begin(), Rows.end());
-  for (size_t First = 0; Done && First < Rows.size();) {
-    size_t Next = First + 1;
-    while (Next < Rows.size() && Rows[Next] == Rows[First]) ++Next;
+  std::vector<std::pair<TCountRow, std::int64_t>> Rows(Counts.begin(), Counts.end());
+  std::sort(Rows.begin(), Rows.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+  for (size_t I = 0; Done && I < Rows.size(); ++I) {
+    const auto& [Row, Reports] = Rows[I];
     TStatementUse Add(FAddEntryCount.get());
-    Done = Add.Text(1, Rows[First].From) && Add.Text(2, Rows[First].Name) && Add.Integer(3, Rows[First].Created) &&
-           Add.Integer(4, static_cast<std::int64_t>(Next - First)) && Add.Step() == SQLITE_DONE;
-    First = Next;
+    Done = Add.Text(1, Row.From) && Add.Text(2, Row.Name) && Add.Integer(3, Row.Created) && Add.Integer(4, Reports) &&
+           Add.Step() == SQLITE_DONE;
   }
   if (Done && !Blobs.empty()) {
     TStatementUse Delete(FDeleteUnindexed.get());
