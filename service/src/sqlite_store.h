@@ -57,6 +57,8 @@ class TSqliteStore final : public TReportStore {
 
   TStatement Prepare(const char* Sql);
   bool Execute(const char* Sql);
+  // Lets the request connection copy the log into the database once it holds Bytes.
+  void SetLogCopyBytes(std::int64_t Bytes);
   // Steps a prepared statement that returns no rows, such as FBegin, and resets it; false when it fails.
   static bool Run(const TStatement& Statement);
   // An upload waiting for its group's commit, which sets Result.
