@@ -368,14 +368,18 @@ class TPlainReportScanner {
   bool ReadEscape() {
     if (FAt == FText.size()) return false;
     const char Escape = FText[FAt++];
-    constexpr std::string_view From = "\"\\/bfnrt";
-    constexpr std::string_view To = "\"\\/\b\f\n\r\t";
-    const size_t Simple = From.find(Escape);
-    if (Simple != std::string_view::npos) {
-      FString += To[Simple];
-      return true;
+    switch (Escape) {
+      case '"': FString += '"'; return true;
+      case '\\': FString += '\\'; return true;
+      case '/': FString += '/'; return true;
+      case 'b': FString += '\b'; return true;
+      case 'f': FString += '\f'; return true;
+      case 'n': FString += '\n'; return true;
+      case 'r': FString += '\r'; return true;
+      case 't': FString += '\t'; return true;
+      case 'u': break;
+      default: return false;
     }
-    if (Escape != 'u') return false;
     long Point = ReadHex4();
     if (Point < 0) return false;
     if (Point >= 0xD800 && Point <= 0xDBFF) {
