@@ -18,7 +18,8 @@ template <typename TPending>
 class TGroupCommit {
  public:
   // Groups of at most MaxGroup uploads, at most AtOnce of them committing at the same time.
-  TGroupCommit(std::size_t MaxGroup, int AtOnce) : FMaxGroup(std::max<std::size_t>(1, MaxGroup)), FAtOnce(std::max(1, AtOnce)) {}
+  TGroupCommit(std::size_t MaxGroup, int AtOnce)
+      : FMaxGroup(std::max<std::size_t>(1, MaxGroup)), FAtOnce(std::max(1, AtOnce)) {}
 
   // Queues Mine and returns its Result once the group holding it has been committed. A caller that
   // finds a commit free leads at once; uploads that arrive while groups commit go as the next

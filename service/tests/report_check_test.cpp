@@ -314,7 +314,8 @@ TEST(StoredReportText, FindsEveryByteToEscapeWhereverItFalls) {
   const std::string Filler = "\x20\x21#\x7F\xC3\xA9~\x5D\x23\xE2\x82\xAC!\x1F\x20\x7E\x21";  // 17 bytes, one to escape
   for (const char Special : {'"', '\\', '\x00', '\x01', '\x1F'}) {
     for (size_t At = 0; At <= Filler.size(); ++At) {
-      if (At < Filler.size() && (static_cast<unsigned char>(Filler[At]) & 0xC0) == 0x80) continue;  // inside a character
+      // Not inside a character.
+      if (At < Filler.size() && (static_cast<unsigned char>(Filler[At]) & 0xC0) == 0x80) continue;
       std::string Text = Filler;
       Text.insert(At, 1, Special);
       TReport Report;
