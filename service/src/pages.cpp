@@ -153,7 +153,10 @@ std::string FormatBytes(std::int64_t Bytes) {
   return Text;
 }
 
-std::optional<std::string> SourceLabel(const std::string& From, TLanguage Language) {
+namespace {
+
+// The text that names the source From (any letter case), if it is one.
+std::optional<TText> SourceText(const std::string& From) {
   constexpr std::array<std::pair<std::string_view, TText>, 5> Sources = {{
       {"file", TText::SourceFile},
       {"hklm", TText::SourceHklm},
@@ -163,13 +166,22 @@ std::optional<std::string> SourceLabel(const std::string& From, TLanguage Langua
   }};
   const std::string Code = LowerUtf8(From);
   for (const auto& [Name, Label] : Sources) {
-    if (Code == Name) return std::string(PageText(Label, Language));
+    if (Code == Name) return Label;
   }
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<std::string> SourceLabel(const std::string& From, TLanguage Language) {
+  const std::optional<TText> Label = SourceText(From);
+  if (!Label) return std::nullopt;
+  return std::string(PageText(*Label, Language));
+}
+
+// Read for every startup row of every upload: the label's text is not made.
 bool HasEntryPage(const std::string& From, std::string_view Name) {
-  return !Name.empty() && Name != "." && Name != ".." && SourceLabel(From, TLanguage{}).has_value();
+  return !Name.empty() && Name != "." && Name != ".." && SourceText(From).has_value();
 }
 
 std::string ReportPage(const TReport& Report, TLanguage Language, int RetentionDays) {

@@ -64,13 +64,11 @@ class TPostgresqlStore final : public TReportStore {
   TLease Take();
   void Give(TConnection Connection);
 
-  // An upload waiting for its group's commit, with its statement's parameters; Result is valid
-  // once Done.
+  // An upload waiting for its group's commit, which sets Result, with its statement's parameters.
   struct TPendingPut {
     const std::string& Key;
     std::string Body, Created, Size, Sources, Names;
     TPutResult Result = TPutResult::Failed;
-    bool Done = false;  // guarded by FGroups
   };
   // Stores each of Group in one transaction and sets its Result.
   void CommitGroup(const std::vector<TPendingPut*>& Group);

@@ -4,7 +4,10 @@
 // A plain upload is read by a scanner of its own; the JSON library reads every other, for its error.
 #include "report.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <unordered_set>
@@ -25,6 +28,33 @@ constexpr int MemberSlot(std::string_view Key) {
   for (size_t Slot = 0; Slot < Members.size(); ++Slot) {
     if (Members[Slot] == Key) return static_cast<int>(Slot);
   }
+  return NoMember;
+}
+
+// Whether Key is Name, compared at a length known when compiling, so that no library call is made.
+template <size_t N>
+bool IsKey(std::string_view Key, const char (&Name)[N]) {
+  return Key.size() == N - 1 && std::char_traits<char>::compare(Key.data(), Name, N - 1) == 0;
+}
+
+// MemberSlot for every key of an upload.
+int KeySlot(std::string_view Key) {
+  constexpr std::array<int, 10> Slots = {MemberSlot("cate"),  MemberSlot("old"),  MemberSlot("new"),
+                                         MemberSlot("tot"),   MemberSlot("file"), MemberSlot("state"),
+                                         MemberSlot("item"),  MemberSlot("from"), MemberSlot("displayname"),
+                                         MemberSlot("publisher")};
+  static_assert(Slots.size() == Members.size() && std::find(Slots.begin(), Slots.end(), NoMember) == Slots.end(),
+                "every member is looked for");
+  if (IsKey(Key, "cate")) return Slots[0];
+  if (IsKey(Key, "old")) return Slots[1];
+  if (IsKey(Key, "new")) return Slots[2];
+  if (IsKey(Key, "tot")) return Slots[3];
+  if (IsKey(Key, "file")) return Slots[4];
+  if (IsKey(Key, "state")) return Slots[5];
+  if (IsKey(Key, "item")) return Slots[6];
+  if (IsKey(Key, "from")) return Slots[7];
+  if (IsKey(Key, "displayname")) return Slots[8];
+  if (IsKey(Key, "publisher")) return Slots[9];
   return NoMember;
 }
 
@@ -83,7 +113,7 @@ class TReportReader : public nlohmann::json_sax<nlohmann::json> {
   }
 
   bool key(string_t& Key) override {
-    FKeySlot = MemberSlot(Key);
+    FKeySlot = KeySlot(Key);
     if (!SeeKey(Key)) return Refuse("a key repeats in one object");
     FKeyPending = true;
     return true;
@@ -206,6 +236,32 @@ class TReportReader : public nlohmann::json_sax<nlohmann::json> {
   }
 };
 
+// The end of the plain run of a JSON string's inside from From: the first quote, backslash or byte
+// below 0x20 at or after From, or Text's size. Reads eight bytes at a time, as every byte of an
+// upload's strings passes here twice (when checked and when written for storing).
+size_t PlainRunEnd(std::string_view Text, size_t From) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t Ones = 0x0101010101010101, Highs = 0x8080808080808080;
+    while (Text.size() - From >= 8) {
+      std::uint64_t Word;
+      std::memcpy(&Word, Text.data() + From, 8);
+      // Each term's lowest set high bit marks the first byte that meets it; borrows may set bits
+      // only above that one.
+      const std::uint64_t Quote = Word ^ (Ones * '"'), Backslash = Word ^ (Ones * '\\');
+      const std::uint64_t Found = ((Word - Ones * 0x20) & ~Word) | ((Quote - Ones) & ~Quote) |
+                                  ((Backslash - Ones) & ~Backslash);
+      if ((Found & Highs) != 0) return From + static_cast<size_t>(std::countr_zero(Found & Highs) / 8);
+      From += 8;
+    }
+  }
+  while (From < Text.size()) {
+    const auto Byte = static_cast<unsigned char>(Text[From]);
+    if (Byte < 0x20 || Byte == '"' || Byte == '\\') break;
+    ++From;
+  }
+  return From;
+}
+
 TReportCheck Refused(std::string Why) { return {std::nullopt, std::move(Why)}; }
 
 void AppendInteger(std::string& Out, std::int64_t Value) {
@@ -220,9 +276,8 @@ void AppendInteger(std::string& Out, std::int64_t Value) {
 void AppendJsonText(std::string& Out, std::string_view Text) {
   constexpr std::string_view Hex = "0123456789abcdef";
   size_t Plain = 0;  // start of the bytes not yet appended
-  for (size_t I = 0; I < Text.size(); ++I) {
+  for (size_t I = PlainRunEnd(Text, 0); I < Text.size(); I = PlainRunEnd(Text, I + 1)) {
     const auto Byte = static_cast<unsigned char>(Text[I]);
-    if (Byte >= 0x20 && Byte != '"' && Byte != '\\') continue;
     Out.append(Text.data() + Plain, I - Plain);
     Plain = I + 1;
     Out += '\\';
@@ -301,11 +356,7 @@ class TPlainReportScanner {
     FString.clear();
     while (true) {
       const size_t Start = FAt;
-      while (FAt < FText.size()) {
-        const auto Byte = static_cast<unsigned char>(FText[FAt]);
-        if (Byte < 0x20 || Byte == '"' || Byte == '\\') break;
-        ++FAt;
-      }
+      FAt = PlainRunEnd(FText, FAt);
       FString.append(FText.data() + Start, FAt - Start);
       if (FAt == FText.size() || static_cast<unsigned char>(FText[FAt]) < 0x20) return false;
       if (FText[FAt++] == '"') return true;
@@ -317,14 +368,18 @@ class TPlainReportScanner {
   bool ReadEscape() {
     if (FAt == FText.size()) return false;
     const char Escape = FText[FAt++];
-    constexpr std::string_view From = "\"\\/bfnrt";
-    constexpr std::string_view To = "\"\\/\b\f\n\r\t";
-    const size_t Simple = From.find(Escape);
-    if (Simple != std::string_view::npos) {
-      FString += To[Simple];
-      return true;
+    switch (Escape) {
+      case '"': FString += '"'; return true;
+      case '\\': FString += '\\'; return true;
+      case '/': FString += '/'; return true;
+      case 'b': FString += '\b'; return true;
+      case 'f': FString += '\f'; return true;
+      case 'n': FString += '\n'; return true;
+      case 'r': FString += '\r'; return true;
+      case 't': FString += '\t'; return true;
+      case 'u': break;
+      default: return false;
     }
-    if (Escape != 'u') return false;
     long Point = ReadHex4();
     if (Point < 0) return false;
     if (Point >= 0xD800 && Point <= 0xDBFF) {

@@ -57,17 +57,21 @@ class TSqliteStore final : public TReportStore {
 
   TStatement Prepare(const char* Sql);
   bool Execute(const char* Sql);
-  // An upload waiting for its group's commit; Result is valid once Done.
+  // Lets the request connection copy the log into the database once it holds Bytes.
+  void SetLogCopyBytes(std::int64_t Bytes);
+  // Steps a prepared statement that returns no rows, such as FBegin, and resets it; false when it fails.
+  static bool Run(const TStatement& Statement);
+  // An upload waiting for its group's commit, which sets Result.
   struct TPendingPut {
     const std::string& Key;
     const TStoredForm& Form;
+    const std::string& Entries;  // Form's entries as one blob
     std::int64_t Now;
     TPutResult Result = TPutResult::Failed;
-    bool Done = false;  // guarded by FGroups
   };
   // Stores each of Group in one transaction and sets its Result; called with FLock held.
   void CommitGroup(const std::vector<TPendingPut*>& Group);
-  TPutResult PutInTransaction(const std::string& Key, const TStoredForm& Form, std::int64_t Now);
+  TPutResult PutInTransaction(const TPendingPut& Pending);
   void Maintain(bool Index);
   bool CountEarlierReports();
   bool HasColumn(const char* Table, const char* Column);
@@ -90,6 +94,8 @@ class TSqliteStore final : public TReportStore {
   std::mutex FReaderLock;
   std::condition_variable FReaderFree;
   std::vector<TReader*> FIdleReaders;  // guarded by FReaderLock
+  // The transaction and savepoint statements every upload runs, prepared once.
+  TStatement FBegin, FCommit, FSavepoint, FRelease;
   TStatement FInsertReport, FInsertUnindexed, FSelectUnindexed, FDeleteUnindexed, FAddEntryCount, FDeleteBefore, FDeleteCountsBefore, FDeleteHoldsBefore, FAddHold, FSelectHold,
       FSelectUsage;
 

@@ -165,8 +165,9 @@ std::string PercentEncodeSegment(std::string_view Text) {
 }
 
 std::string_view ItemFileName(std::string_view Item) {
-  const size_t Cut = Item.find_last_of("\\:");
-  return Cut == std::string_view::npos ? Item : Item.substr(Cut + 1);
+  size_t Start = Item.size();
+  while (Start > 0 && Item[Start - 1] != '\\' && Item[Start - 1] != ':') --Start;
+  return Item.substr(Start);
 }
 
 std::string WithoutBidiControls(std::string_view Text) {

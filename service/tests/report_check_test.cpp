@@ -308,4 +308,25 @@ TEST(StoredReportText, SameBytesAsTheJsonLibrarysDump) {
 }
 
 }  // namespace
+// Texts are scanned several bytes at a time: a byte to escape is found at every place in a word, beside
+// bytes just above the ones escaped and UTF-8 bytes, and read back the same.
+TEST(StoredReportText, FindsEveryByteToEscapeWhereverItFalls) {
+  const std::string Filler = "\x20\x21#\x7F\xC3\xA9~\x5D\x23\xE2\x82\xAC!\x1F\x20\x7E\x21";  // 17 bytes, one to escape
+  for (const char Special : {'"', '\\', '\x00', '\x01', '\x1F'}) {
+    for (size_t At = 0; At <= Filler.size(); ++At) {
+      // Not inside a character.
+      if (At < Filler.size() && (static_cast<unsigned char>(Filler[At]) & 0xC0) == 0x80) continue;
+      std::string Text = Filler;
+      Text.insert(At, 1, Special);
+      TReport Report;
+      Report.Processes.push_back({Text, TProcessState::LeftAlone});
+      const std::string Stored = StoredReportText(Report);
+      EXPECT_EQ(Stored, DumpedReportText(Report)) << static_cast<int>(Special) << " at " << At;
+      const auto Back = ReadStoredReport(Stored);
+      ASSERT_TRUE(Back) << static_cast<int>(Special) << " at " << At;
+      EXPECT_EQ(Back->Processes[0].File, Text) << static_cast<int>(Special) << " at " << At;
+    }
+  }
+}
+
 }  // namespace nimbrel::service
