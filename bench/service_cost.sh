@@ -25,13 +25,8 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 130" INT TERM
 
-python3 - "$root/service/config.example.json" "$work/config.json" <<'PY'
-import json, sys
-config = json.load(open(sys.argv[1], encoding="utf-8"))
-config["uploads_per_minute_per_address"] = 1000000
-config["storage_cap_bytes"] = 1 << 36
-json.dump(config, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
-PY
+python3 "$root/scripts/service-config.py" "$work/config.json" uploads_per_minute_per_address=1000000 \
+  storage_cap_bytes=$((1 << 36))
 
 # Sums a field of every thread of the service: voluntary_ctxt_switches, nonvoluntary_ctxt_switches.
 switches() {

@@ -34,13 +34,8 @@ trap "exit 130" INT TERM
 
 # The example configuration without the per-address limit (all load comes from 127.0.0.1) and with
 # room for a run's reports.
-python3 - "$root/service/config.example.json" "$work/config.json" <<'PY'
-import json, sys
-config = json.load(open(sys.argv[1], encoding="utf-8"))
-config["uploads_per_minute_per_address"] = 1000000
-config["storage_cap_bytes"] = 1 << 36
-json.dump(config, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
-PY
+python3 "$root/scripts/service-config.py" "$work/config.json" uploads_per_minute_per_address=1000000 \
+  storage_cap_bytes=$((1 << 36))
 
 # Starts a service on Database writing to Name.out and Name.err; sets started_pid and started_port
 # (empty when it did not start).

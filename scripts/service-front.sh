@@ -35,12 +35,7 @@ fi
 
 # The example configuration, with nginx's address among the trusted proxies so that each client has
 # its own upload limit.
-python3 - "$root/service/config.example.json" "$work/config.json" <<'PY'
-import json, sys
-config = json.load(open(sys.argv[1], encoding="utf-8"))
-config["trusted_proxies"] = ["127.0.0.1"]
-json.dump(config, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
-PY
+python3 "$root/scripts/service-config.py" "$work/config.json" 'trusted_proxies=["127.0.0.1"]'
 
 # Starts one service on a free port; sets started_port (empty when it did not start).
 start_service() {
