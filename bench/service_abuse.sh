@@ -9,23 +9,10 @@
 # Usage: bench/service_abuse.sh [seconds of page fetches per measurement, default 20]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${NIMBREL_SERVICE_BUILD_DIR:-$root/build-service}
 seconds=${1:-20}
 
-cmake -S "$root/service" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j 2 --target nimbrel-service service_abuse >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/nimbrel-abuse-XXXXXX")
-service_pid=""
-cleanup() {
-  if [ -n "$service_pid" ]; then kill -TERM "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 130" INT TERM
-
-python3 "$root/scripts/service-config.py" "$work/config.json" uploads_per_minute_per_address=1000000 \
-  storage_cap_bytes=$((1 << 34))
+. "$root/bench/service_bench.sh"
+service_bench_setup abuse $((1 << 34)) nimbrel-service service_abuse
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
   -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1
 

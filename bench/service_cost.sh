@@ -8,25 +8,12 @@
 # Usage: bench/service_cost.sh [rate, default 1000] [seconds, default 5] [--strace]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${NIMBREL_SERVICE_BUILD_DIR:-$root/build-service}
 rate=${1:-1000}
 seconds=${2:-5}
 trace=${3:-}
 
-cmake -S "$root/service" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j 2 --target nimbrel-service service_load >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/nimbrel-cost-XXXXXX")
-service_pid=""
-cleanup() {
-  if [ -n "$service_pid" ]; then kill -TERM "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 130" INT TERM
-
-python3 "$root/scripts/service-config.py" "$work/config.json" uploads_per_minute_per_address=1000000 \
-  storage_cap_bytes=$((1 << 36))
+. "$root/bench/service_bench.sh"
+service_bench_setup cost $((1 << 36)) nimbrel-service service_load
 
 # Sums a field of every thread of the service: voluntary_ctxt_switches, nonvoluntary_ctxt_switches.
 switches() {

@@ -11,31 +11,13 @@
 # Usage: bench/service_load.sh [seconds per run, default 10]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${NIMBREL_SERVICE_BUILD_DIR:-$root/build-service}
 seconds=${1:-10}
 
-cmake -S "$root/service" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j 2 --target nimbrel-service service_load service_disk_floor >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/nimbrel-load-XXXXXX")
-chmod 755 "$work"
-service_pid=""
-front_pids=()
+. "$root/bench/service_bench.sh"
 . "$root/scripts/postgresql-throwaway.sh"
-cleanup() {
-  if [ -n "$service_pid" ]; then kill -TERM "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
-  local pid
-  for pid in "${front_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  postgresql_throwaway_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap "exit 130" INT TERM
-
-# The example configuration without the per-address limit (all load comes from 127.0.0.1) and with
-# room for a run's reports.
-python3 "$root/scripts/service-config.py" "$work/config.json" uploads_per_minute_per_address=1000000 \
-  storage_cap_bytes=$((1 << 36))
+service_bench_cleanup() { postgresql_throwaway_stop; }
+service_bench_setup load $((1 << 36)) nimbrel-service service_load service_disk_floor
+chmod 755 "$work"
 
 # Starts a service on Database writing to Name.out and Name.err; sets started_pid and started_port
 # (empty when it did not start).
@@ -89,7 +71,7 @@ PY
   local config=$work/config-front.json ports=() port="" number
   for number in 1 2; do
     start_service "front$number" "$database" "$config"
-    front_pids+=("$started_pid")
+    extra_pids+=("$started_pid")
     if [ -z "$started_port" ]; then echo "the service did not start: $(cat "$work/front$number.err")"; return; fi
     ports+=("$started_port")
   done
@@ -97,7 +79,7 @@ PY
   python3 "$root/scripts/nginx-throwaway.py" "$work/nginx" --upstream "127.0.0.1:${ports[0]}" \
     --upstream "127.0.0.1:${ports[1]}" >/dev/null 2>"$work/nginx.err" &
   local nginx_pid=$!
-  front_pids+=("$nginx_pid")
+  extra_pids+=("$nginx_pid")
   port=""
   for _ in $(seq 100); do
     kill -0 "$nginx_pid" 2>/dev/null || break
@@ -114,9 +96,8 @@ PY
   else
     "$build/service_load" --port "$port" --database "$database" --seconds "$seconds" --https "$work/nginx/ca.pem"
   fi
-  local pid
-  for pid in "${front_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  front_pids=()
+  service_bench_stop "${extra_pids[@]}"
+  extra_pids=()
 }
 
 echo "machine: $(nproc) cores; $(busy) at the start"
