@@ -6,11 +6,16 @@
 # and the generator's own line. With --strace, the run is repeated under strace -c -f and its system-call
 # table printed (strace slows the service; its times are not the service's own).
 # Usage: bench/service_cost.sh [rate, default 1000] [seconds, default 5] [--strace]
+# (--strace needs Debian's strace package, which the project's set-up does not install.)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rate=${1:-1000}
 seconds=${2:-5}
 trace=${3:-}
+if [ "$trace" = "--strace" ] && ! command -v strace >/dev/null; then
+  echo "service_cost: --strace needs strace (apt-get install strace)" >&2
+  exit 2
+fi
 
 . "$root/bench/service_bench.sh"
 service_bench_setup cost $((1 << 36)) nimbrel-service service_load

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/handle.h"
+
 namespace {
 
 struct TSample {
@@ -22,15 +24,14 @@ struct TSample {
 };
 
 int CountThreads(DWORD ProcessId) {
-  HANDLE Snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (Snapshot == INVALID_HANDLE_VALUE) return 0;
+  const nimbrel::TOwnedHandle Snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!Snapshot) return 0;
   int Count = 0;
   THREADENTRY32 Entry{};
   Entry.dwSize = sizeof(Entry);
-  for (BOOL More = ::Thread32First(Snapshot, &Entry); More; More = ::Thread32Next(Snapshot, &Entry)) {
+  for (BOOL More = ::Thread32First(Snapshot.get(), &Entry); More; More = ::Thread32Next(Snapshot.get(), &Entry)) {
     if (Entry.th32OwnerProcessID == ProcessId) ++Count;
   }
-  ::CloseHandle(Snapshot);
   return Count;
 }
 
