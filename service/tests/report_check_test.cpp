@@ -307,7 +307,6 @@ TEST(StoredReportText, SameBytesAsTheJsonLibrarysDump) {
   EXPECT_EQ(Back->Startup[3].Item, Controls);
 }
 
-}  // namespace
 // Texts are scanned several bytes at a time: a byte to escape is found at every place in a word, beside
 // bytes just above the ones escaped and UTF-8 bytes, and read back the same.
 TEST(StoredReportText, FindsEveryByteToEscapeWhereverItFalls) {
@@ -329,4 +328,5 @@ TEST(StoredReportText, FindsEveryByteToEscapeWhereverItFalls) {
   }
 }
 
+}  // namespace
 }  // namespace nimbrel::service
