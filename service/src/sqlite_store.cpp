@@ -2,16 +2,10 @@
 // statements, and uploads that arrive together committed in one transaction, a savepoint each.
 #include "sqlite_store.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -28,10 +22,7 @@ constexpr const char* Schema = R"sql(
 -- as many pages as with 4 KiB, and so half as many writes to the log and copies out of it.
 PRAGMA page_size = 8192;
 PRAGMA journal_mode = WAL;
--- The writing connection: a commit only writes the log, which the store syncs itself before any
--- answer (SyncLog), so that the next commit is written while one waits for the disk. A copy of the
--- log into the database still syncs the log first and the database after, as it must.
-PRAGMA synchronous = NORMAL;
+PRAGMA synchronous = FULL;
 PRAGMA foreign_keys = ON;
 PRAGMA secure_delete = ON;
 CREATE TABLE IF NOT EXISTS reports (
@@ -85,9 +76,6 @@ constexpr int IndexBatchReports = 256;
 
 // Uploads committed in one transaction at most.
 constexpr size_t MaxGroupPuts = 64;
-
-// Groups in hand at once: one written while those before it wait for their sync.
-constexpr int GroupsAtOnce = 3;
 
 // Read connections: as many page reads at once, each in a read transaction of its own.
 constexpr int ReaderCount = 4;
@@ -224,7 +212,7 @@ TSqliteStore::TReaderLease TSqliteStore::TakeReader() {
 }
 
 TSqliteStore::TSqliteStore(const std::filesystem::path& File, std::int64_t CapBytes, bool IndexInBackground)
-    : FLogFile(File.string() + "-wal"), FGroups(MaxGroupPuts, GroupsAtOnce), FCapBytes(CapBytes) {
+    : FGroups(MaxGroupPuts, 1), FCapBytes(CapBytes) {
   sqlite3* Opened = nullptr;
   const int Result = sqlite3_open_v2(File.c_str(), &Opened,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -313,37 +301,6 @@ TSqliteStore::~TSqliteStore() {
   }
   FMaintainStop.notify_all();
   if (FMaintainer.joinable()) FMaintainer.join();
-  if (FLogDescriptor >= 0) ::close(FLogDescriptor);
-}
-
-bool TSqliteStore::SyncLog(std::uint64_t Commit) {
-  const std::lock_guard Lock(FSyncLock);
-  if (FSynced >= Commit) return true;
-  // A sync that failed may have let the kernel drop the pages it could not write, and a later
-  // one cannot bring them back: every log frame after them would be lost with them.
-  if (FSyncFailed) return false;
-  // Every commit ended so far has handed its pages to the kernel: this sync covers them all.
-  const std::uint64_t Covered = FCommits.load();
-  // SQLite removes the log, or makes it again, only once everything in it is copied into the
-  // database file and synced there; the file to sync is the one there now.
-  struct stat Named {};
-  struct stat Opened {};
-  if (::stat(FLogFile.c_str(), &Named) != 0) return false;
-  if (FLogDescriptor < 0 || ::fstat(FLogDescriptor, &Opened) != 0 || Opened.st_ino != Named.st_ino ||
-      Opened.st_dev != Named.st_dev) {
-    if (FLogDescriptor >= 0) ::close(FLogDescriptor);
-    FLogDescriptor = ::open(FLogFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (FLogDescriptor < 0) return false;
-  }
-  if (::fdatasync(FLogDescriptor) != 0) {
-    const int Error = errno;
-    FSyncFailed = true;
-    std::fprintf(stderr, "nimbrel-service: cannot sync %s: %s; no upload is taken until the service starts again\n",
-                 FLogFile.c_str(), std::strerror(Error));
-    return false;
-  }
-  FSynced = Covered;
-  return true;
 }
 
 void TSqliteStore::Maintain(bool Index) {
@@ -489,20 +446,12 @@ TPutResult TSqliteStore::Put(const std::string& Key, const TReport& Report, std:
   const std::string Entries = EncodeEntries(Form.Entries);
   TPendingPut Mine{Key, Form, Entries, Now};
   return FGroups.Join(Mine, [this](const std::vector<TPendingPut*>& Group) {
-    std::uint64_t Commit = 0;
-    {
-      const std::lock_guard Lock(FLock);
-      try {
-        CommitGroup(Group);
-      } catch (...) {  // the next group finds no transaction open
-        if (sqlite3_get_autocommit(FDatabase.get()) == 0) Execute("ROLLBACK");
-        throw;
-      }
-      Commit = Committed();
-    }
-    if (SyncLog(Commit)) return;
-    for (TPendingPut* Pending : Group) {
-      if (Pending->Result == TPutResult::Stored) Pending->Result = TPutResult::Failed;
+    const std::lock_guard Lock(FLock);
+    try {
+      CommitGroup(Group);
+    } catch (...) {  // the next group finds no transaction open
+      if (sqlite3_get_autocommit(FDatabase.get()) == 0) Execute("ROLLBACK");
+      throw;
     }
   });
 }
@@ -623,13 +572,6 @@ std::optional<std::int64_t> TSqliteStore::CountEntryReports(const std::string& F
 }
 
 std::optional<std::int64_t> TSqliteStore::DeleteBefore(std::int64_t Cutoff) {
-  std::uint64_t Commit = 0;
-  std::optional<std::int64_t> Deleted = DeleteBeforeUnsynced(Cutoff, Commit);
-  if (Deleted && !SyncLog(Commit)) Deleted.reset();
-  return Deleted;
-}
-
-std::optional<std::int64_t> TSqliteStore::DeleteBeforeUnsynced(std::int64_t Cutoff, std::uint64_t& Commit) {
   const std::lock_guard Lock(FLock);
   if (!Execute("BEGIN IMMEDIATE")) return std::nullopt;
   std::optional<std::int64_t> Deleted;
@@ -645,25 +587,16 @@ std::optional<std::int64_t> TSqliteStore::DeleteBeforeUnsynced(std::int64_t Cuto
     TStatementUse DeleteHolds(FDeleteHoldsBefore.get());
     if (!DeleteHolds.Integer(1, Cutoff) || DeleteHolds.Step() != SQLITE_DONE) Deleted.reset();
   }
-  if (Deleted && Execute("COMMIT")) {
-    Commit = Committed();
-    return Deleted;
-  }
+  if (Deleted && Execute("COMMIT")) return Deleted;
   Execute("ROLLBACK");
   return std::nullopt;
 }
 
 bool TSqliteStore::AddHold(const std::string& Version, std::int64_t Now) {
-  std::uint64_t Commit = 0;
-  {
-    const std::lock_guard Lock(FLock);
-    TStatementUse Add(FAddHold.get());
-    const bool Added = Add.Text(1, Version) && Add.Integer(2, Now) && Add.Integer(3, MaxHoldVersions) &&
-                       Add.Step() == SQLITE_DONE && sqlite3_changes(FDatabase.get()) == 1;
-    if (!Added) return false;
-    Commit = Committed();
-  }
-  return SyncLog(Commit);
+  const std::lock_guard Lock(FLock);
+  TStatementUse Add(FAddHold.get());
+  return Add.Text(1, Version) && Add.Integer(2, Now) && Add.Integer(3, MaxHoldVersions) &&
+         Add.Step() == SQLITE_DONE && sqlite3_changes(FDatabase.get()) == 1;
 }
 
 std::int64_t TSqliteStore::HoldCount(const std::string& Version) {

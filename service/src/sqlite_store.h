@@ -1,11 +1,9 @@
 // Reports kept in one SQLite file.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,8 +30,7 @@ class TSqliteStore final : public TReportStore {
 
   // Uploads that arrive while another group commits are committed together in one transaction and
   // one sync; each returns once the commit holding it is on disk, and one that fails (its key
-  // taken, the cap, a failed statement, the sync) fails alone, the others stored as if it had not
-  // come. The next group is written while the one before waits for its sync.
+  // taken, the cap, a failed statement) fails alone, the others stored as if it had not come.
   TPutResult Put(const std::string& Key, const TReport& Report, std::int64_t Now) override;
   std::optional<TReport> Get(const std::string& Key, std::int64_t NotBefore) override;
   std::optional<std::int64_t> CountEntryReports(const std::string& From, const std::string& Name,
@@ -74,14 +71,7 @@ class TSqliteStore final : public TReportStore {
   };
   // Stores each of Group in one transaction and sets its Result; called with FLock held.
   void CommitGroup(const std::vector<TPendingPut*>& Group);
-  // Marks a commit of the writing connection just ended and answers its number; with FLock held.
-  std::uint64_t Committed() { return FCommits.fetch_add(1) + 1; }
-  // Returns once the log holds commit number Commit on disk, syncing it unless a sync begun after
-  // that commit already has; false when the sync failed. Without FLock: the next commit is written
-  // meanwhile, and one sync covers every commit written before it begins.
-  bool SyncLog(std::uint64_t Commit);
   TPutResult PutInTransaction(const TPendingPut& Pending);
-  std::optional<std::int64_t> DeleteBeforeUnsynced(std::int64_t Cutoff, std::uint64_t& Commit);
   void Maintain(bool Index);
   bool CountEarlierReports();
   bool HasColumn(const char* Table, const char* Column);
@@ -97,15 +87,7 @@ class TSqliteStore final : public TReportStore {
   static TStatement Prepare(sqlite3* Database, const char* Sql);
 
   std::mutex FLock;  // the writing connection, used by one thread at a time
-  // The writing connection commits to the log without syncing it; SyncLog syncs the log through a
-  // descriptor of its own before an answer. Commits are counted from 1, in the order they end.
-  std::filesystem::path FLogFile;
-  std::atomic<std::uint64_t> FCommits{0};
-  std::mutex FSyncLock;            // one sync at a time; those waiting for it are often covered by it
-  std::uint64_t FSynced = 0;       // every commit up to this one is on disk; guarded by FSyncLock
-  int FLogDescriptor = -1;         // the log as last opened, or -1; guarded by FSyncLock
-  bool FSyncFailed = false;        // guarded by FSyncLock
-  TGroupCommit<TPendingPut> FGroups;
+  TGroupCommit<TPendingPut> FGroups;  // one group commits at a time
   std::unique_ptr<sqlite3, TDatabaseCloser> FDatabase;
   std::int64_t FCapBytes;
   std::vector<std::unique_ptr<TReader>> FReaders;
