@@ -48,10 +48,11 @@ class TPostgresqlStore final : public TReportStore {
   std::int64_t UsedBytes() override;
 
   // A report's entries are stored with it as one row and taken into the count table later, many
-  // reports in one transaction; counts include both. Takes the oldest waiting reports, at most one
-  // batch, that no other store is taking at the moment, and answers how many it took, or -1 when
-  // the database failed and they still wait. Safe beside every other call, and beside other stores
-  // on the same database: each waiting report is counted once, whichever store takes it.
+  // reports in one transaction; counts include both. Takes the oldest waiting reports stored before
+  // the current second, at most one batch, that no other store is taking at the moment, and
+  // answers how many it took, or -1 when the database failed and they still wait. Safe beside
+  // every other call, and beside other stores on the same database: each waiting report is
+  // counted once, whichever store takes it.
   int IndexPending();
 
   // Whether the connection logged in as a superuser (the service should connect as its database's owner).
