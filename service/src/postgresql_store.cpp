@@ -6,8 +6,8 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -92,10 +92,11 @@ INSERT INTO entry_counts (source, name, created, reports)
   SELECT source, name, created, count(*) FROM report_entries GROUP BY source, name, created;
 DROP TABLE report_entries;
 )sql",
-    // A report's text, and its entries while they wait, are compressed when they are stored. With lz4 instead of pglz the server spends
-    // about a quarter less time per upload, for an eighth more bytes written; no compression at
-    // all saves less time than lz4 and writes four times the bytes. Servers built without lz4 keep
-    // pglz. Texts stored before keep the way they were compressed and read back the same.
+    // A report's text, and its entries while they wait, are compressed when they are stored. With
+    // lz4 instead of pglz the server spends about a quarter less time per upload, for an eighth
+    // more bytes written; no compression at all saves less time than lz4 and writes four times
+    // the bytes. Servers built without lz4 keep pglz. Texts stored before keep the way they were
+    // compressed and read back the same.
     R"sql(
 DO $$
 BEGIN
