@@ -118,7 +118,7 @@ int main(int Count, char** Values) {
   }
   std::unique_ptr<TReportStore> Store;
   if (IsPostgresqlAddress(Database)) {
-    Store = std::make_unique<TPostgresqlStore>(Database, std::int64_t{1} << 40, 1);
+    Store = std::make_unique<TPostgresqlStore>(Database, std::int64_t{1} << 40, 1, false);
   } else {
     // Only deletes and reads the usage: the service indexes what it stores.
     Store = std::make_unique<TSqliteStore>(Database, std::int64_t{1} << 40, false);

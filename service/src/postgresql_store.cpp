@@ -1,11 +1,13 @@
-// The PostgreSQL store: a small pool of connections, statements prepared on each, and uploads that
-// arrive together committed in one transaction, a statement and a savepoint each.
+// The PostgreSQL store: a small pool of connections, statements prepared on each, uploads that
+// arrive together committed in one transaction, a statement and a savepoint each, and their
+// entries taken into the count table later by a thread of the store's own.
 #include "postgresql_store.h"
 
 #include <libpq-fe.h>
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -22,6 +24,10 @@ constexpr size_t MaxGroupPuts = 32;
 // Groups committing at once from one store, each on a connection of its own: while one waits for
 // its sync, the next is written.
 constexpr int GroupsAtOnce = 2;
+
+// Reports taken into the count table in one transaction at most: bounds how long the rows it
+// updates stay locked for another store's indexing.
+constexpr int IndexBatchReports = 512;
 
 // The unique constraint on reports.key, as PostgreSQL names it.
 constexpr std::string_view ReportKeyConstraint = "reports_key_key";
@@ -62,6 +68,44 @@ CREATE TABLE holds (version text COLLATE "C" PRIMARY KEY, count bigint NOT NULL)
     R"sql(
 ALTER TABLE holds ADD COLUMN last bigint NOT NULL DEFAULT 0;
 )sql",
+    // A row per entry and report cost each upload two hundred index insertions. Now an upload
+    // stores its entries in one row of unindexed_entries, and IndexPending adds many reports' at
+    // once to entry_counts, where reports of the same second share their rows. Only reports
+    // stored before some time are ever deleted, so the rows of those seconds go with them and
+    // every count stays exact. Waiting rows are deleted with their reports by their "created".
+    R"sql(
+CREATE TABLE entry_counts (
+  source text COLLATE "C" NOT NULL,
+  name text COLLATE "C" NOT NULL,
+  created bigint NOT NULL,
+  reports bigint NOT NULL,
+  PRIMARY KEY (source, name, created)
+);
+CREATE INDEX entry_counts_created ON entry_counts (created);
+CREATE TABLE unindexed_entries (
+  report_id bigint PRIMARY KEY,
+  created bigint NOT NULL,
+  sources text[] NOT NULL,
+  names text[] NOT NULL
+);
+INSERT INTO entry_counts (source, name, created, reports)
+  SELECT source, name, created, count(*) FROM report_entries GROUP BY source, name, created;
+DROP TABLE report_entries;
+)sql",
+    // A report's text, and its entries while they wait, are compressed when they are stored. With
+    // lz4 instead of pglz the server spends about a quarter less time per upload, for an eighth
+    // more bytes written; no compression at all saves less time than lz4 and writes four times
+    // the bytes. Servers built without lz4 keep pglz. Texts stored before keep the way they were
+    // compressed and read back the same.
+    R"sql(
+DO $$
+BEGIN
+  IF EXISTS (SELECT FROM pg_settings WHERE name = 'default_toast_compression' AND 'lz4' = ANY (enumvals)) THEN
+    ALTER TABLE reports ALTER COLUMN body SET COMPRESSION lz4;
+    ALTER TABLE unindexed_entries ALTER COLUMN sources SET COMPRESSION lz4, ALTER COLUMN names SET COMPRESSION lz4;
+  END IF;
+END $$;
+)sql",
 };
 constexpr int SchemaVersion = static_cast<int>(std::size(SchemaSteps));
 
@@ -70,7 +114,7 @@ struct TStatement {
   const char* Sql;
 };
 
-// Put: stores the report, its entries and its bytes when the cap allows, in one statement; answers
+// Put: stores the report, its waiting entries and its bytes when the cap allows, in one statement; answers
 // 1 when stored and 0 when full, and fails with unique_violation when the key is taken. The bytes go
 // to the usage row of the connection's own server process, so that a transaction of many uploads
 // holds one usage row: two groups never each hold a row the other waits for (a deadlock, which the
@@ -83,15 +127,47 @@ report AS (
   SELECT $1, $2::bigint, $3::bigint, $4 FROM used WHERE used.bytes + $3::bigint <= $5::bigint
   RETURNING id),
 entries AS (
-  INSERT INTO report_entries (report_id, source, name, created)
-  SELECT report.id, entry.source, entry.name, $2::bigint
-  FROM report, unnest($6::text[], $7::text[]) AS entry (source, name)),
+  INSERT INTO unindexed_entries (report_id, created, sources, names)
+  SELECT report.id, $2::bigint, $6::text[], $7::text[] FROM report WHERE cardinality($6::text[]) > 0),
 counted AS (
   UPDATE usage SET bytes = usage.bytes + $3::bigint FROM report WHERE usage.shard = pg_backend_pid() % 16)
 SELECT count(*) FROM report)sql"};
 constexpr TStatement SqlGet{"get", "SELECT body FROM reports WHERE key = $1 AND created >= $2::bigint"};
-constexpr TStatement SqlCount{
-    "count", "SELECT count(*) FROM report_entries WHERE source = $1 AND name = $2 AND created >= $3::bigint"};
+// Count: the counted reports and the waiting ones in one statement, and so in one snapshot: a
+// batch indexed meanwhile is counted once.
+constexpr TStatement SqlCount{"count", R"sql(
+SELECT (SELECT coalesce(sum(reports), 0) FROM entry_counts
+        WHERE source = $1 AND name = $2 AND created >= $3::bigint)::bigint
+     + (SELECT count(*) FROM unindexed_entries AS waiting
+        WHERE created >= $3::bigint AND $2 = ANY (waiting.names)
+          AND EXISTS (SELECT FROM unnest(waiting.sources, waiting.names) AS entry (source, name)
+                      WHERE entry.source = $1 AND entry.name = $2)))sql"};
+// Index: takes the oldest waiting reports stored before the second $2 that no other session holds,
+// at most $1, and adds one to the row of each entry and second they list, one upsert per row in
+// key order: two sessions indexing at once take their row locks in the same order and never wait
+// for each other in a circle. Answers how many reports it took. A second is taken once it is
+// over, so that its rows are mostly written once each, not updated at every batch.
+constexpr TStatement SqlIndex{"index", R"sql(
+WITH oldest AS MATERIALIZED (
+  SELECT report_id FROM unindexed_entries WHERE created < $2::bigint
+  ORDER BY report_id LIMIT $1::integer FOR UPDATE SKIP LOCKED),
+taken AS (
+  DELETE FROM unindexed_entries AS waiting USING oldest WHERE waiting.report_id = oldest.report_id
+  RETURNING waiting.created, waiting.sources, waiting.names),
+added AS (
+  INSERT INTO entry_counts (source, name, created, reports)
+  SELECT entry.source, entry.name, taken.created, count(*)
+  FROM taken, unnest(taken.sources, taken.names) AS entry (source, name)
+  GROUP BY 1, 2, 3
+  ORDER BY entry.source COLLATE "C", entry.name COLLATE "C", taken.created
+  ON CONFLICT (source, name, created) DO UPDATE SET reports = entry_counts.reports + excluded.reports)
+SELECT count(*) FROM taken)sql"};
+// Expiry runs these three in one transaction, in this order: the waiting rows first, so that an
+// indexing session that took some of them has ended before their counts are deleted, and none
+// can take them after.
+constexpr TStatement SqlDeleteWaitingBefore{"delete_waiting_before",
+                                           "DELETE FROM unindexed_entries WHERE created < $1::bigint"};
+constexpr TStatement SqlDeleteCountsBefore{"delete_counts_before", "DELETE FROM entry_counts WHERE created < $1::bigint"};
 constexpr TStatement SqlDeleteBefore{"delete_before", R"sql(
 WITH gone AS (DELETE FROM reports WHERE created < $1::bigint RETURNING id, size),
 holds_gone AS (DELETE FROM holds WHERE last < $1::bigint),
@@ -106,7 +182,8 @@ constexpr TStatement SqlAddHold{
     "ON CONFLICT (version) DO UPDATE SET count = holds.count + 1, last = greatest(holds.last, excluded.last)"};
 constexpr TStatement SqlHoldCount{"hold_count", "SELECT count FROM holds WHERE version = $1"};
 constexpr TStatement SqlUsedBytes{"used_bytes", "SELECT coalesce(sum(bytes), 0) FROM usage"};
-constexpr TStatement Statements[] = {SqlPut, SqlGet, SqlCount, SqlDeleteBefore, SqlAddHold, SqlHoldCount, SqlUsedBytes};
+constexpr TStatement Statements[] = {SqlPut,          SqlGet,     SqlCount,     SqlIndex,    SqlDeleteWaitingBefore,
+                                     SqlDeleteCountsBefore, SqlDeleteBefore, SqlAddHold, SqlHoldCount, SqlUsedBytes};
 
 struct TResultClearer {
   void operator()(PGresult* Result) const { PQclear(Result); }
@@ -237,7 +314,8 @@ class TPostgresqlStore::TLease {
   TConnection FConnection;
 };
 
-TPostgresqlStore::TPostgresqlStore(std::string Address, std::int64_t CapBytes, int Connections)
+TPostgresqlStore::TPostgresqlStore(std::string Address, std::int64_t CapBytes, int Connections,
+                                   bool IndexInBackground)
     : FAddress(std::move(Address)),
       FCapBytes(CapBytes),
       FMaxOpen(Connections < 1 ? 1 : Connections),
@@ -255,12 +333,65 @@ TPostgresqlStore::TPostgresqlStore(std::string Address, std::int64_t CapBytes, i
       FUnsyncedSettings += (FUnsyncedSettings.empty() ? "" : ", ") + std::string(Setting) + " = off";
     }
   }
-  const std::lock_guard Lock(FLock);
-  FIdle.push_back(std::move(First));
-  FOpen = 1;
+  {
+    const std::lock_guard Lock(FLock);
+    FIdle.push_back(std::move(First));
+    FOpen = 1;
+  }
+  if (IndexInBackground) FMaintainer = std::thread([this] { Maintain(); });
 }
 
-TPostgresqlStore::~TPostgresqlStore() = default;
+TPostgresqlStore::~TPostgresqlStore() {
+  {
+    const std::lock_guard Lock(FMaintainLock);
+    FStopping = true;
+  }
+  FMaintainStop.notify_all();
+  if (FMaintainer.joinable()) FMaintainer.join();
+}
+
+void TPostgresqlStore::Maintain() {
+  constexpr auto IndexInterval = std::chrono::milliseconds(100);
+  std::unique_lock Lock(FMaintainLock);
+  while (!FMaintainStop.wait_for(Lock, IndexInterval, [this] { return FStopping; })) {
+    Lock.unlock();
+    // A failed batch stays where it is and is taken again next time; the counts include it meanwhile.
+    while (IndexPending() == IndexBatchReports) {
+      const std::lock_guard Stop(FMaintainLock);
+      if (FStopping) break;
+    }
+    Lock.lock();
+  }
+}
+
+int TPostgresqlStore::IndexPending() {
+  const std::lock_guard Lock(FIndexLock);
+  if (FIndexConnection == nullptr || PQstatus(FIndexConnection.get()) != CONNECTION_OK) {
+    std::string Ignored;
+    FIndexConnection = Connect(Ignored, false);
+    if (FIndexConnection == nullptr) return -1;
+    // What the indexing commits is only ever moved from one table to the other: a commit lost
+    // when the server's machine stops leaves those reports waiting, counted as before. So it
+    // need not wait for its sync, and the uploads' syncs take it to disk.
+    const TResult Set(PQexec(FIndexConnection.get(), "SET synchronous_commit = off"));
+    if (!Is(Set, PGRES_COMMAND_OK)) {
+      FIndexConnection.reset();
+      return -1;
+    }
+  }
+  const std::string Batch = std::to_string(IndexBatchReports),
+                    Before = std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                                std::chrono::system_clock::now().time_since_epoch())
+                                                .count());
+  const char* const Values[] = {Batch.c_str(), Before.c_str()};
+  const TResult Result(PQexecPrepared(FIndexConnection.get(), SqlIndex.Name, 2, Values, nullptr, nullptr, 0));
+  const auto Taken = FirstInteger(Result);
+  if (!Taken) {
+    if (PQstatus(FIndexConnection.get()) != CONNECTION_OK) FIndexConnection.reset();
+    return -1;
+  }
+  return static_cast<int>(*Taken);
+}
 
 TPostgresqlStore::TConnection TPostgresqlStore::Connect(std::string& Error, bool SetUp) {
   // Values of the address override the defaults before it; the encoding after it is always ours.
@@ -491,8 +622,16 @@ std::optional<std::int64_t> TPostgresqlStore::DeleteBefore(std::int64_t Cutoff) 
   const std::string Before = std::to_string(Cutoff);
   for (int Attempt = 0; Attempt < 2; ++Attempt) {
     const TLease Lease = Take();
-    if (const auto Gone = FirstInteger(Lease.Run(SqlDeleteBefore, {&Before}))) return Gone;
-    if (!Lease.Broken()) break;
+    std::optional<std::int64_t> Gone;
+    if (Is(TResult(PQexec(Lease.Get(), "BEGIN")), PGRES_COMMAND_OK) &&
+        Is(Lease.Run(SqlDeleteWaitingBefore, {&Before}), PGRES_COMMAND_OK) &&
+        Is(Lease.Run(SqlDeleteCountsBefore, {&Before}), PGRES_COMMAND_OK)) {
+      Gone = FirstInteger(Lease.Run(SqlDeleteBefore, {&Before}));
+    }
+    if (Gone && Is(TResult(PQexec(Lease.Get(), "COMMIT")), PGRES_COMMAND_OK)) return Gone;
+    if (Lease.Broken()) continue;
+    PQclear(PQexec(Lease.Get(), "ROLLBACK"));
+    break;
   }
   return std::nullopt;
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "group_commit.h"
@@ -29,7 +30,9 @@ class TPostgresqlStore final : public TReportStore {
   // answer Full; processes storing at the same moment may each pass the check, so the cap can be
   // passed by at most the reports being stored at that moment. Throws std::runtime_error when the
   // database cannot be reached, does not hold UTF-8, or holds tables of a later version.
-  TPostgresqlStore(std::string Address, std::int64_t CapBytes, int Connections);
+  // Unless IndexInBackground is false, a thread of the store's own calls IndexPending ten times a
+  // second, on one more connection of its own, until the store is destroyed.
+  TPostgresqlStore(std::string Address, std::int64_t CapBytes, int Connections, bool IndexInBackground = true);
   ~TPostgresqlStore() override;
 
   // Uploads that arrive while another group commits are committed together in one transaction,
@@ -43,6 +46,14 @@ class TPostgresqlStore final : public TReportStore {
   bool AddHold(const std::string& Version, std::int64_t Now) override;
   std::int64_t HoldCount(const std::string& Version) override;
   std::int64_t UsedBytes() override;
+
+  // A report's entries are stored with it as one row and taken into the count table later, many
+  // reports in one transaction; counts include both. Takes the oldest waiting reports stored before
+  // the current second, at most one batch, that no other store is taking at the moment, and
+  // answers how many it took, or -1 when the database failed and they still wait. Safe beside
+  // every other call, and beside other stores on the same database: each waiting report is
+  // counted once, whichever store takes it.
+  int IndexPending();
 
   // Whether the connection logged in as a superuser (the service should connect as its database's owner).
   bool IsSuperuser() const { return FSuperuser; }
@@ -76,6 +87,8 @@ class TPostgresqlStore final : public TReportStore {
   // broke before the commit was answered, so that those may be tried again on another.
   bool TryGroup(pg_conn* Connection, const std::vector<TPendingPut*>& Group, std::vector<bool>& Final);
 
+  void Maintain();
+
   std::string FAddress;
   std::int64_t FCapBytes;
   bool FSuperuser = false;
@@ -86,6 +99,13 @@ class TPostgresqlStore final : public TReportStore {
   int FOpen = 0;                   // connections open, idle or lent; guarded by FLock
   int FMaxOpen;
   TGroupCommit<TPendingPut> FGroups;
+
+  std::mutex FIndexLock;  // IndexPending, one at a time
+  TConnection FIndexConnection;  // guarded by FIndexLock; opened when first needed and after a failure
+  std::mutex FMaintainLock;
+  std::condition_variable FMaintainStop;
+  bool FStopping = false;  // guarded by FMaintainLock
+  std::thread FMaintainer;
 };
 
 }  // namespace nimbrel::service

@@ -1,7 +1,7 @@
 // Both stores against real databases (a SQLite file; a fresh database on the throwaway
 // PostgreSQL server): store, read, entry counts, expiry, the cap, and that a failure half-way
 // leaves nothing behind. Then what only SQLite has: entry counts added later, and files written
-// before them; and what only PostgreSQL has: several stores on one database.
+// before them, the same for PostgreSQL; and what only PostgreSQL has: several stores on one database.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -156,10 +156,11 @@ class TPostgresqlKind final : public TStoreKind {
     return std::make_unique<TPostgresqlStore>(FDatabase.Address(), CapBytes, 4);
   }
   bool RefuseEntryNamed(const std::string& Name) override {
+    // An upload stores its entries in one row; the count table takes them later.
     return FDatabase.Execute(
         "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$; "
-        "CREATE TRIGGER refuse BEFORE INSERT ON report_entries FOR EACH ROW WHEN (NEW.name = '" + Name +
-        "') EXECUTE FUNCTION refuse();");
+        "CREATE TRIGGER refuse BEFORE INSERT ON unindexed_entries FOR EACH ROW WHEN ('" + Name +
+        "' = ANY (NEW.names)) EXECUTE FUNCTION refuse();");
   }
   void OpenUnopenable() override {
     const std::string& Address = FDatabase.Address();
@@ -637,21 +638,192 @@ class PostgresqlStoreTest : public ::testing::Test {
   void SetUp() override {
     if (Database.Address().empty()) GTEST_SKIP() << Database.SkipReason();
   }
-  std::unique_ptr<TPostgresqlStore> Open(int Connections = 2) {
-    return std::make_unique<TPostgresqlStore>(Database.Address(), 1 << 20, Connections);
+  std::unique_ptr<TPostgresqlStore> Open(int Connections = 2, bool IndexInBackground = true) {
+    return std::make_unique<TPostgresqlStore>(Database.Address(), 1 << 20, Connections, IndexInBackground);
+  }
+  struct TCount {
+    const char* From;
+    const char* Name;
+    std::int64_t NotBefore;
+    std::int64_t Count;
+  };
+  void ExpectCounts(TReportStore& Store, std::initializer_list<TCount> Cases, const char* When) {
+    for (const TCount& Case : Cases) {
+      EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count)
+          << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
+    }
   }
   TPostgresqlDatabase Database;
 };
+
+TEST_F(PostgresqlStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
+  const auto Opened = Open(2, false);
+  TPostgresqlStore& Store = *Opened;
+  const TStartRow OneDriveOtherCase{"hkcu\\software\\run\\ONEDRIVE", "hkcu"};
+  ASSERT_EQ(Store.Put("a", SampleReport({OneDrive, OneDriveOtherCase}), 100), TPutResult::Stored);
+  ASSERT_EQ(Store.Put("b", SampleReport({OneDrive, Korean}), 200), TPutResult::Stored);
+  ASSERT_EQ(Store.Put("c", SampleReport({OneDrive}), 200), TPutResult::Stored);  // the same second as b
+  ASSERT_EQ(Store.Put("d", SampleReport({}), 300), TPutResult::Stored);
+  const auto Expect = [&](const char* When) {
+    ExpectCounts(Store,
+                 {{"hkcu", "onedrive", 0, 3}, {"hkcu", "onedrive", 100, 3}, {"hkcu", "onedrive", 101, 2},
+                  {"hkcu", "onedrive", 201, 0}, {"file", "카카오톡 실행.lnk", 0, 1}, {"hklm", "onedrive", 0, 0},
+                  {"hkcu", "카카오톡 실행.lnk", 0, 0}},  // the name of one entry and the "from" of another
+                 When);
+  };
+  Expect("waiting");
+  EXPECT_EQ(Store.IndexPending(), 3);  // d lists no entry
+  Expect("indexed");
+  EXPECT_EQ(Database.Integer("SELECT reports FROM entry_counts WHERE name = 'onedrive' AND created = 200"), 2)
+      << "reports of the same second share their row";
+  EXPECT_EQ(Store.IndexPending(), 0);
+  Expect("indexed again");
+
+  // Reports that wait beside indexed ones, and expiry of both.
+  ASSERT_EQ(Store.Put("e", SampleReport({OneDrive}), 120), TPutResult::Stored);
+  ASSERT_EQ(Store.Put("f", SampleReport({Korean}), 400), TPutResult::Stored);
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 4}, {"hkcu", "onedrive", 101, 3}, {"file", "카카오톡 실행.lnk", 0, 2}},
+               "mixed");
+  EXPECT_EQ(Store.DeleteBefore(150), 2);  // a (indexed) and e (waiting)
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry");
+  EXPECT_EQ(Store.IndexPending(), 1);  // f alone: e went with its report
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry, indexed");
+  EXPECT_EQ(Store.DeleteBefore(1000), 4);
+  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 0}, {"file", "카카오톡 실행.lnk", 0, 0}}, "all expired");
+  EXPECT_EQ(Database.Integer("SELECT count(*) FROM entry_counts"), 0);
+}
+
+TEST_F(PostgresqlStoreTest, StoresIndexingAtOnceCountEachReportOnce) {
+  // Waiting reports of many seconds and entries, taken by several stores at once, each a batch at
+  // a time, while a count goes on beside them.
+  constexpr int Reports = 1500;
+  {
+    TPostgresqlStore Store(Database.Address(), std::int64_t{1} << 30, 4, false);
+    TPostgresqlStore* Uploader = &Store;
+    std::vector<std::thread> Threads;
+    for (int Thread = 0; Thread < 8; ++Thread) {
+      Threads.emplace_back([&, Thread] {
+        for (int I = Thread; I < Reports; I += 8) {
+          const TStartRow Own{"HKCU\\Run\\own" + std::to_string(I % 10) + ".exe", "HKCU"};
+          EXPECT_EQ(Uploader->Put("k" + std::to_string(I), SampleReport({OneDrive, Own}), 100 + I % 5),
+                    TPutResult::Stored);
+        }
+      });
+    }
+    for (auto& Thread : Threads) Thread.join();
+  }
+  constexpr int Indexers = 3;
+  std::unique_ptr<TPostgresqlStore> Stores[Indexers];
+  for (auto& Store : Stores) Store = Open(1, false);
+  std::atomic<int> Taken{0}, Failed{0}, Busy{Indexers};
+  std::vector<std::thread> Threads;
+  for (auto& Store : Stores) {
+    Threads.emplace_back([&, Store = Store.get()] {
+      for (int Batch = Store->IndexPending(); Batch != 0; Batch = Store->IndexPending()) {
+        if (Batch < 0) {
+          ++Failed;
+          break;
+        }
+        Taken += Batch;
+      }
+      --Busy;
+    });
+  }
+  const auto Counter = Open(1, false);
+  while (Busy > 0) EXPECT_EQ(Counter->CountEntryReports("hkcu", "onedrive", 0), Reports);
+  for (auto& Thread : Threads) Thread.join();
+  EXPECT_EQ(Failed, 0);
+  EXPECT_EQ(Taken, Reports);
+  ExpectCounts(*Counter,
+               {{"hkcu", "onedrive", 0, Reports}, {"hkcu", "onedrive", 104, Reports / 5},
+                {"hkcu", "own3.exe", 0, Reports / 10}, {"hkcu", "own3.exe", 103, Reports / 10},
+                {"hkcu", "own3.exe", 104, 0}},
+               "indexed");
+  EXPECT_EQ(Database.Integer("SELECT count(*) FROM unindexed_entries"), 0);
+}
+
+TEST_F(PostgresqlStoreTest, TheBackgroundIndexingTakesWhatWaits) {
+  const auto Store = Open();
+  ASSERT_EQ(Store->Put("a", SampleReport({OneDrive}), 100), TPutResult::Stored);
+  long long Waiting = 1;
+  for (int Wait = 0; Wait < 50 && Waiting != 0; ++Wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Waiting = Database.Integer("SELECT count(*) FROM unindexed_entries");
+  }
+  EXPECT_EQ(Waiting, 0);
+  EXPECT_EQ(Store->CountEntryReports("hkcu", "onedrive", 0), 1);
+}
+
+TEST_F(PostgresqlStoreTest, DatabasesWithOneEntryRowPerReportAreCountedOnOpening) {
+  // The tables as the store made them before it kept counts per second (its second version).
+  const std::string Body = StoredReportText(SampleReport({OneDrive, Korean}));
+  // Long enough to be stored compressed, the way the server did then.
+  TReport Long = SampleReport();
+  Long.Installed.push_back({std::string(20'000, 'x'), "Big"});
+  const std::string LongBody = StoredReportText(Long);
+  ASSERT_TRUE(Database.Execute(R"sql(
+    CREATE TABLE nimbrel_schema (version integer NOT NULL);
+    INSERT INTO nimbrel_schema VALUES (2);
+    CREATE TABLE reports (
+      id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, key text COLLATE "C" NOT NULL UNIQUE,
+      created bigint NOT NULL, size bigint NOT NULL, body text NOT NULL);
+    CREATE INDEX reports_created ON reports (created);
+    CREATE TABLE report_entries (
+      report_id bigint NOT NULL REFERENCES reports (id) ON DELETE CASCADE, source text COLLATE "C" NOT NULL,
+      name text COLLATE "C" NOT NULL, created bigint NOT NULL, PRIMARY KEY (report_id, source, name));
+    CREATE INDEX report_entries_count ON report_entries (source, name, created);
+    CREATE TABLE usage (shard integer PRIMARY KEY, bytes bigint NOT NULL);
+    INSERT INTO usage (shard, bytes) SELECT generate_series(0, 15), 0;
+    UPDATE usage SET bytes = 300 WHERE shard = 0;
+    CREATE TABLE holds (version text COLLATE "C" PRIMARY KEY, count bigint NOT NULL, last bigint NOT NULL DEFAULT 0);
+    INSERT INTO reports (key, created, size, body) VALUES
+      ('old1', 100, 100, $b$)sql" + Body + R"sql($b$), ('old2', 100, 100, $b$)sql" + Body +
+                               R"sql($b$), ('old3', 200, 100, $b$)sql" + Body + R"sql($b$),
+      ('long', 1000, 0, $b$)sql" + LongBody + R"sql($b$);
+    INSERT INTO report_entries VALUES (1, 'hkcu', 'onedrive', 100), (2, 'hkcu', 'onedrive', 100),
+      (3, 'hkcu', 'onedrive', 200), (3, 'file', '카카오톡 실행.lnk', 200), (3, 'hklm', 'a)sql" "\xEF\xBF\xBD" R"sql(b', 200);
+  )sql")) << Database.SkipReason();
+  {
+    const auto Store = Open(2, false);
+    ExpectCounts(*Store,
+                 {{"hkcu", "onedrive", 0, 3}, {"hkcu", "onedrive", 101, 1}, {"file", "카카오톡 실행.lnk", 0, 1}},
+                 "opened");
+    // NUL and U+FFFD stay one text.
+    EXPECT_EQ(Store->CountEntryReports("hklm", std::string("a\0b", 3), 0), 1);
+    EXPECT_TRUE(Store->Get("old2", 0));
+    EXPECT_EQ(Store->UsedBytes(), 300);
+    ASSERT_EQ(Store->Put("new", SampleReport({OneDrive}), 300), TPutResult::Stored);
+    EXPECT_EQ(Store->DeleteBefore(150), 2);
+    ExpectCounts(*Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 1}}, "expired");
+  }
+  const auto Store = Open();  // opened again: nothing is counted twice
+  ExpectCounts(*Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 1}}, "reopened");
+  EXPECT_EQ(Database.Integer("SELECT count(*) FROM pg_class WHERE relname LIKE 'report_entries%'"), 0);
+  const auto Read = Store->Get("long", 0);
+  ASSERT_TRUE(Read);
+  EXPECT_EQ(StoredReportText(*Read), LongBody);
+  ASSERT_EQ(Store->Put("new long", Long, 300), TPutResult::Stored);
+  // Debian's server has lz4; one built without it keeps pglz for new texts too.
+  if (Database.Integer("SELECT count(*) FROM pg_settings WHERE name = 'default_toast_compression' AND "
+                       "'lz4' = ANY (enumvals)") == 1) {
+    EXPECT_EQ(Database.Integer("SELECT count(*) FROM reports WHERE key = 'long' AND pg_column_compression(body) = 'pglz'"), 1);
+    EXPECT_EQ(Database.Integer("SELECT count(*) FROM reports WHERE key = 'new long' AND pg_column_compression(body) = 'lz4'"), 1);
+  }
+}
 
 TEST_F(PostgresqlStoreTest, TheCapHoldsWhatTheTablesTake) {
   constexpr std::int64_t Cap = 2'000'000;
   const auto Taken = [&] {
     Database.Execute("VACUUM ANALYZE");
-    return Database.Integer("SELECT pg_total_relation_size('reports') + pg_total_relation_size('report_entries')");
+    return Database.Integer("SELECT pg_total_relation_size('reports') + pg_total_relation_size('unindexed_entries') + "
+                            "pg_total_relation_size('entry_counts')");
   };
-  TPostgresqlStore Store(Database.Address(), Cap, 2);
+  TPostgresqlStore Store(Database.Address(), Cap, 2, false);
   const long long EmptyBytes = Taken();
-  const int Stored = FillToTheCap(Store, [] {});
+  const int Stored = FillToTheCap(Store, [&] {
+    while (Store.IndexPending() > 0) {
+    }
+  });
   const long long Bytes = Taken() - EmptyBytes;
   std::printf("%d reports stored; the cap counts %lld bytes, the tables take %lld more than empty ones\n", Stored,
               static_cast<long long>(Store.UsedBytes()), Bytes);
