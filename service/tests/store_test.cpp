@@ -414,28 +414,26 @@ TEST_P(StoreTest, AnUnopenableDatabaseThrows) { EXPECT_THROW(FKind->OpenUnopenab
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& Info) { return std::string(Info.param); });
 
-// The SQLite store takes a report's entries into its count index later, many reports at a time.
-class SqliteStoreTest : public ::testing::Test {
- protected:
-  struct TCount {
-    const char* From;
-    const char* Name;
-    std::int64_t NotBefore;
-    std::int64_t Count;
-  };
-  void ExpectCounts(TSqliteStore& Store, std::initializer_list<TCount> Cases, const char* When) {
-    for (const TCount& Case : Cases) {
-      EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count)
-          << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
-    }
-  }
-  FILE* HoldWriteLock(int Seconds) { return HoldSqliteWriteLock(File, Seconds); }
-  TTempDir Folder;
-  std::filesystem::path File = Folder.Path() / "reports.sqlite";
+struct TCount {
+  const char* From;
+  const char* Name;
+  std::int64_t NotBefore;
+  std::int64_t Count;
 };
 
-TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
-  TSqliteStore Store(File, 1 << 20, false);
+void ExpectCounts(TReportStore& Store, std::initializer_list<TCount> Cases, const char* When) {
+  for (const TCount& Case : Cases) {
+    EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count)
+        << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
+  }
+}
+
+// Both stores take a report's entries into their counts later, many reports at a time: counts are
+// the same while reports wait, once they are indexed, with both kinds at once, and after expiry.
+// Store indexes only when asked; Indexed runs once the first reports are indexed, Expired at the end.
+template <typename TStore>
+void ExpectCountsWaitingIndexedAndMixed(TStore& Store, const std::function<void()>& Indexed,
+                                        const std::function<void()>& Expired) {
   const TStartRow OneDriveOtherCase{"hkcu\\software\\run\\ONEDRIVE", "hkcu"};
   ASSERT_EQ(Store.Put("a", SampleReport({OneDrive, OneDriveOtherCase}), 100), TPutResult::Stored);
   ASSERT_EQ(Store.Put("b", SampleReport({OneDrive, Korean}), 200), TPutResult::Stored);
@@ -444,12 +442,14 @@ TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
   const auto Expect = [&](const char* When) {
     ExpectCounts(Store,
                  {{"hkcu", "onedrive", 0, 3}, {"hkcu", "onedrive", 100, 3}, {"hkcu", "onedrive", 101, 2},
-                  {"hkcu", "onedrive", 201, 0}, {"file", "카카오톡 실행.lnk", 0, 1}, {"hklm", "onedrive", 0, 0}},
+                  {"hkcu", "onedrive", 201, 0}, {"file", "카카오톡 실행.lnk", 0, 1}, {"hklm", "onedrive", 0, 0},
+                  {"hkcu", "카카오톡 실행.lnk", 0, 0}},  // the name of one entry and the "from" of another
                  When);
   };
   Expect("waiting");
   EXPECT_EQ(Store.IndexPending(), 3);  // d lists no entry
   Expect("indexed");
+  Indexed();
   EXPECT_EQ(Store.IndexPending(), 0);
   Expect("indexed again");
 
@@ -464,6 +464,20 @@ TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
   ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry, indexed");
   EXPECT_EQ(Store.DeleteBefore(1000), 4);
   ExpectCounts(Store, {{"hkcu", "onedrive", 0, 0}, {"file", "카카오톡 실행.lnk", 0, 0}}, "all expired");
+  Expired();
+}
+
+// The SQLite store takes a report's entries into its count index later, many reports at a time.
+class SqliteStoreTest : public ::testing::Test {
+ protected:
+  FILE* HoldWriteLock(int Seconds) { return HoldSqliteWriteLock(File, Seconds); }
+  TTempDir Folder;
+  std::filesystem::path File = Folder.Path() / "reports.sqlite";
+};
+
+TEST_F(SqliteStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
+  TSqliteStore Store(File, 1 << 20, false);
+  ExpectCountsWaitingIndexedAndMixed(Store, [] {}, [] {});
 }
 
 TEST_F(SqliteStoreTest, PageReadsNeverWaitForAnotherProcesssWriteLock) {
@@ -641,56 +655,18 @@ class PostgresqlStoreTest : public ::testing::Test {
   std::unique_ptr<TPostgresqlStore> Open(int Connections = 2, bool IndexInBackground = true) {
     return std::make_unique<TPostgresqlStore>(Database.Address(), 1 << 20, Connections, IndexInBackground);
   }
-  struct TCount {
-    const char* From;
-    const char* Name;
-    std::int64_t NotBefore;
-    std::int64_t Count;
-  };
-  void ExpectCounts(TReportStore& Store, std::initializer_list<TCount> Cases, const char* When) {
-    for (const TCount& Case : Cases) {
-      EXPECT_EQ(Store.CountEntryReports(Case.From, Case.Name, Case.NotBefore), Case.Count)
-          << When << ": " << Case.From << "/" << Case.Name << " from " << Case.NotBefore;
-    }
-  }
   TPostgresqlDatabase Database;
 };
 
 TEST_F(PostgresqlStoreTest, EntriesCountTheSameWaitingIndexedAndMixed) {
   const auto Opened = Open(2, false);
-  TPostgresqlStore& Store = *Opened;
-  const TStartRow OneDriveOtherCase{"hkcu\\software\\run\\ONEDRIVE", "hkcu"};
-  ASSERT_EQ(Store.Put("a", SampleReport({OneDrive, OneDriveOtherCase}), 100), TPutResult::Stored);
-  ASSERT_EQ(Store.Put("b", SampleReport({OneDrive, Korean}), 200), TPutResult::Stored);
-  ASSERT_EQ(Store.Put("c", SampleReport({OneDrive}), 200), TPutResult::Stored);  // the same second as b
-  ASSERT_EQ(Store.Put("d", SampleReport({}), 300), TPutResult::Stored);
-  const auto Expect = [&](const char* When) {
-    ExpectCounts(Store,
-                 {{"hkcu", "onedrive", 0, 3}, {"hkcu", "onedrive", 100, 3}, {"hkcu", "onedrive", 101, 2},
-                  {"hkcu", "onedrive", 201, 0}, {"file", "카카오톡 실행.lnk", 0, 1}, {"hklm", "onedrive", 0, 0},
-                  {"hkcu", "카카오톡 실행.lnk", 0, 0}},  // the name of one entry and the "from" of another
-                 When);
-  };
-  Expect("waiting");
-  EXPECT_EQ(Store.IndexPending(), 3);  // d lists no entry
-  Expect("indexed");
-  EXPECT_EQ(Database.Integer("SELECT reports FROM entry_counts WHERE name = 'onedrive' AND created = 200"), 2)
-      << "reports of the same second share their row";
-  EXPECT_EQ(Store.IndexPending(), 0);
-  Expect("indexed again");
-
-  // Reports that wait beside indexed ones, and expiry of both.
-  ASSERT_EQ(Store.Put("e", SampleReport({OneDrive}), 120), TPutResult::Stored);
-  ASSERT_EQ(Store.Put("f", SampleReport({Korean}), 400), TPutResult::Stored);
-  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 4}, {"hkcu", "onedrive", 101, 3}, {"file", "카카오톡 실행.lnk", 0, 2}},
-               "mixed");
-  EXPECT_EQ(Store.DeleteBefore(150), 2);  // a (indexed) and e (waiting)
-  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry");
-  EXPECT_EQ(Store.IndexPending(), 1);  // f alone: e went with its report
-  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 2}, {"file", "카카오톡 실행.lnk", 0, 2}}, "after expiry, indexed");
-  EXPECT_EQ(Store.DeleteBefore(1000), 4);
-  ExpectCounts(Store, {{"hkcu", "onedrive", 0, 0}, {"file", "카카오톡 실행.lnk", 0, 0}}, "all expired");
-  EXPECT_EQ(Database.Integer("SELECT count(*) FROM entry_counts"), 0);
+  ExpectCountsWaitingIndexedAndMixed(
+      *Opened,
+      [&] {
+        EXPECT_EQ(Database.Integer("SELECT reports FROM entry_counts WHERE name = 'onedrive' AND created = 200"), 2)
+            << "reports of the same second share their row";
+      },
+      [&] { EXPECT_EQ(Database.Integer("SELECT count(*) FROM entry_counts"), 0); });
 }
 
 TEST_F(PostgresqlStoreTest, StoresIndexingAtOnceCountEachReportOnce) {
