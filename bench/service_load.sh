@@ -6,7 +6,7 @@
 # and synced one at a time, and one sync per 64). Each store gets a fresh database in a temporary folder: a SQLite file, and a
 # throwaway PostgreSQL server with its durable defaults (every upload committed to disk before it
 # is answered). Then the same load goes over HTTPS through nginx (deploy/nginx/nimbrel.conf) before
-# two services on that PostgreSQL database; without Debian's nginx that part is left out. The load generator deletes what it stored after every 10 s run, so the database
+# two services on that PostgreSQL database; without Debian's nginx that part is left out. The load generator deletes what it stored after every run, and lets the database clean up after the delete (VACUUM, or a full copy of the SQLite log) before the next, so the database
 # never holds more than one run.
 # Usage: bench/service_load.sh [seconds per run, default 10]
 set -euo pipefail

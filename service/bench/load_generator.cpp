@@ -2,13 +2,16 @@
 // fixed rate, each on its own connection as the program sends them, and prints the most uploads
 // per second the service holds, the latency at half that rate, and the report page's latency.
 // Latency counts from the moment a request was due, so a service that falls behind shows it.
-// After every run it deletes what it stored, through the same kind of store the service uses.
+// After every run it deletes what it stored, through the same kind of store the service uses, and
+// lets the database clean up after that delete before the next run.
 // Not a test: it checks nothing. Usage:
 //   service_load --port N --database FILE|postgresql://... [--seconds S] [--page-rate R] [--https CA_FILE]
 //                [--rate R]
 // With --https it speaks HTTPS to 127.0.0.1:N (a front such as nginx), trusting the certificate in CA_FILE.
 // With --rate it sends uploads at that one rate only (for a profiler), and no pages.
 #include <httplib.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -123,7 +126,23 @@ int main(int Count, char** Values) {
     // Only deletes and reads the usage: the service indexes what it stores.
     Store = std::make_unique<TSqliteStore>(Database, std::int64_t{1} << 40, false);
   }
-  const auto DeleteStored = [&] { Store->DeleteBefore(std::int64_t{1} << 40); };
+  // Deletes what a run stored, and lets the database clean up after it before the next run: the
+  // next run measures its own uploads, not the vacuum or copy that a mass delete leaves behind.
+  const auto DeleteStored = [&] {
+    Store->DeleteBefore(std::int64_t{1} << 40);
+    if (IsPostgresqlAddress(Database)) {
+      PGconn* Connection = PQconnectdb(Database.c_str());
+      if (PQstatus(Connection) == CONNECTION_OK) PQclear(PQexec(Connection, "VACUUM"));
+      PQfinish(Connection);
+    } else {
+      sqlite3* Connection = nullptr;
+      if (sqlite3_open(Database.c_str(), &Connection) == SQLITE_OK) {
+        sqlite3_busy_timeout(Connection, 5000);
+        sqlite3_exec(Connection, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+      }
+      sqlite3_close(Connection);
+    }
+  };
   // A new connection per request, as the program makes them: over HTTPS that includes a handshake.
   const auto NewClient = [&] {
     httplib::Client Client((Ca.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + std::to_string(Port));
