@@ -6,8 +6,10 @@
 # and synced one at a time, and one sync per 64). Each store gets a fresh database in a temporary folder: a SQLite file, and a
 # throwaway PostgreSQL server with its durable defaults (every upload committed to disk before it
 # is answered). Then the same load goes over HTTPS through nginx (deploy/nginx/nimbrel.conf) before
-# two services on that PostgreSQL database; without Debian's nginx that part is left out. The load generator deletes what it stored after every run, and lets the database clean up after the delete (VACUUM, or a full copy of the SQLite log) before the next, so the database
-# never holds more than one run.
+# two services on that PostgreSQL database; without Debian's nginx that part is left out. The load
+# generator deletes what it stored after every run, and lets the database clean up after the delete
+# (VACUUM, or a full copy of the SQLite log) before the next, so the database never holds more than
+# one run.
 # Usage: bench/service_load.sh [seconds per run, default 10]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -62,12 +64,8 @@ busy() {
 measure_front() {
   local name=$1 database=$2
   echo "== $name"
-  python3 - "$work/config.json" "$work/config-front.json" <<'PY'
-import json, sys
-config = json.load(open(sys.argv[1], encoding="utf-8"))
-config["trusted_proxies"] = ["127.0.0.1"]
-json.dump(config, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False)
-PY
+  python3 "$root/scripts/service-config.py" "$work/config-front.json" "${bench_settings[@]}" \
+    'trusted_proxies=["127.0.0.1"]'
   local config=$work/config-front.json ports=() port="" number
   for number in 1 2; do
     start_service "front$number" "$database" "$config"

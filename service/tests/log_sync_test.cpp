@@ -3,11 +3,10 @@
 // on, and keeps what was written to the log and what was synced since.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -50,10 +49,9 @@ TFunction* Next(const char* Name) {
   return reinterpret_cast<TFunction*>(::dlsym(RTLD_NEXT, Name));
 }
 
-int Sync(int Descriptor, const char* Name) {
-  static auto* const Fdatasync = Next<int(int)>("fdatasync");
-  static auto* const Fsync = Next<int(int)>("fsync");
-  if (!IsLog(Descriptor)) return std::string_view(Name) == "fsync" ? Fsync(Descriptor) : Fdatasync(Descriptor);
+// Passes a sync on to Real, the C library's own; a sync of a log is recorded, or fails when told to.
+int Sync(int Descriptor, int (*Real)(int)) {
+  if (!IsLog(Descriptor)) return Real(Descriptor);
   TLogRecord& Log = Record();
   std::uint64_t Before = 0;
   {
@@ -64,7 +62,7 @@ int Sync(int Descriptor, const char* Name) {
     }
     Before = Log.Sequence++;
   }
-  const int Result = std::string_view(Name) == "fsync" ? Fsync(Descriptor) : Fdatasync(Descriptor);
+  const int Result = Real(Descriptor);
   if (Result == 0) {
     const std::lock_guard Lock(Log.Lock);
     Log.SyncedUpTo = std::max(Log.SyncedUpTo, Before);
@@ -86,8 +84,14 @@ extern "C" ssize_t pwrite64(int Descriptor, const void* Buffer, size_t Size, off
   return Written;
 }
 
-extern "C" int fdatasync(int Descriptor) { return Sync(Descriptor, "fdatasync"); }
-extern "C" int fsync(int Descriptor) { return Sync(Descriptor, "fsync"); }
+extern "C" int fdatasync(int Descriptor) {
+  static auto* const Real = Next<int(int)>("fdatasync");
+  return Sync(Descriptor, Real);
+}
+extern "C" int fsync(int Descriptor) {
+  static auto* const Real = Next<int(int)>("fsync");
+  return Sync(Descriptor, Real);
+}
 
 namespace nimbrel::service {
 namespace {
